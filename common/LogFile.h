@@ -1,0 +1,43 @@
+// Operation log (zavsmflw.log) and event data file (zavsmsel.log): append
+// one line per call, open-append-close, rotated by size into numbered
+// backups. Settings are read once on the main thread during start-up.
+#pragma once
+
+#include <string>
+
+#include "NTwin32.h"
+
+#define LOG_LEVEL_ERROR 1
+#define LOG_LEVEL_INFO 3
+#define LOG_LEVEL_DEBUG 5
+
+#define ZAV_LOG_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv"
+#define ZAV_DEFAULT_LOG_PATH "/opt/kym/tolvex_sa/log/zavsmflw.log"
+#define ZAV_DAT_FILE "/log/zavsmsel.log"
+
+// Written by GetTraceLogInfo (main thread, before the monitoring thread);
+// the counters by WriteLog on whichever thread logs (never two at once).
+extern std::string g_strLogFilePath;
+extern DWORD g_dwLogLevel;
+extern DWORD g_dwLogMaxSize;
+extern DWORD g_dwLogGeneration;
+extern DWORD g_dwLogCurrentSize;
+extern int g_bLogBackup;
+
+// Written by GetBackupDatInfo (main thread); counters by WriteDat (monitoring thread).
+extern DWORD g_dwDatMaxSize;
+extern DWORD g_dwDatGeneration;
+extern DWORD g_dwDatCurrentSize;
+extern int g_bDatBackup;
+
+void WriteLog(std::string strMessage, std::string strFunction, DWORD dwLevel, int bNoBackup);
+void BackupFile(std::string strPath, DWORD dwGeneration);
+DWORD GetLogFileSize(std::string strPath);
+void GetTraceLogInfo();
+
+void GetBackupDatInfo();
+void WriteDat(std::string strRecord);
+
+// Composes one operation-log line (without its line feed).
+std::string FormatLogLine(const SYSTEMTIME &st, const std::string &strMessage, const std::string &strFunction,
+                          DWORD dwLevel);

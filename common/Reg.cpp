@@ -1,0 +1,107 @@
+#include "Reg.h"
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// Closes the key on every path.
+struct RegKeyGuard {
+    HKEY h = nullptr;
+    ~RegKeyGuard() {
+        if (h) (void)RegCloseKey(h);
+    }
+};
+
+int OpenWithRetry(const char *pszKey, DWORD dwAccess, RegKeyGuard &key) {
+    for (int i = 0; i < ZAV_REG_RETRY; ++i) {
+        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, pszKey, 0, dwAccess, &key.h) == ERROR_SUCCESS) return 1;
+        key.h = nullptr;
+        Sleep(ZAV_REG_RETRY_WAIT);
+    }
+    return 0;
+}
+
+int OperateWithRetry(const std::function<LONG()> &op) {
+    for (int i = 0; i < ZAV_REG_RETRY; ++i) {
+        if (op() == ERROR_SUCCESS) return 1;
+        Sleep(ZAV_REG_RETRY_WAIT);
+    }
+    return 0;
+}
+
+int WithKey(const char *pszKey, const char *pszName, DWORD dwAccess, const std::function<LONG(HKEY)> &op) {
+    if (!pszKey || !pszName) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    RegKeyGuard key;
+    if (!OpenWithRetry(pszKey, dwAccess, key)) return 0;
+    return OperateWithRetry([&] { return op(key.h); });
+}
+
+}  // namespace
+
+int CheckSubKey(const char *pszKey) {
+    if (!pszKey) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    RegKeyGuard key;
+    return OpenWithRetry(pszKey, KEY_READ, key);
+}
+
+int SetRegValue(const char *pszKey, const char *pszName, const char *pszText) {
+    if (!pszText) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    if (strlen(pszText) >= ZAV_REG_SZ_BLOCK) {
+        SetLastError(ERANGE);
+        return 0;
+    }
+    BYTE block[ZAV_REG_SZ_BLOCK] = {};
+    memcpy(block, pszText, strlen(pszText));
+    return WithKey(pszKey, pszName, KEY_ALL_ACCESS,
+                   [&](HKEY h) { return RegSetValueEx(h, pszName, 0, REG_SZ, block, sizeof block); });
+}
+
+int SetRegValue(const char *pszKey, const char *pszName, DWORD dwValue) {
+    return WithKey(pszKey, pszName, KEY_ALL_ACCESS, [&](HKEY h) {
+        return RegSetValueEx(h, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwValue), sizeof dwValue);
+    });
+}
+
+int GetRegValue(const char *pszKey, const char *pszName, char *pszBuffer) {
+    if (!pszBuffer) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    return WithKey(pszKey, pszName, KEY_READ, [&](HKEY h) {
+        DWORD dwType = REG_SZ, dwSize = ZAV_REG_SZ_BLOCK;
+        return RegQueryValueEx(h, pszName, nullptr, &dwType, reinterpret_cast<BYTE *>(pszBuffer), &dwSize);
+    });
+}
+
+int GetRegValue(const char *pszKey, const char *pszName, DWORD &dwValue) {
+    return WithKey(pszKey, pszName, KEY_READ, [&](HKEY h) {
+        DWORD dwType = REG_DWORD, dwSize = sizeof(DWORD);
+        return RegQueryValueEx(h, pszName, nullptr, &dwType, reinterpret_cast<BYTE *>(&dwValue), &dwSize);
+    });
+}
+
+int GetRegExpandSZValue(const char *pszKey, const char *pszName, char *pszBuffer) {
+    if (!pszBuffer) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    char block[ZAV_EXPAND_BUFFER] = {};
+    if (!WithKey(pszKey, pszName, KEY_READ, [&](HKEY h) {
+            DWORD dwType = REG_EXPAND_SZ, dwSize = sizeof block;
+            return RegQueryValueEx(h, pszName, nullptr, &dwType, reinterpret_cast<BYTE *>(block), &dwSize);
+        }))
+        return 0;
+    const DWORD n = ExpandEnvironmentStrings(block, pszBuffer, ZAV_EXPAND_BUFFER);
+    return (n >= 1 && n <= ZAV_EXPAND_BUFFER) ? 1 : 0;
+}

@@ -1,0 +1,19 @@
+// Registry access under HKEY_LOCAL_MACHINE with the suite's retry rule:
+// up to 3 opens and 3 reads or writes, 300 ms after every failed attempt.
+// 1 on success, 0 on failure; GetLastError keeps the platform's code.
+#pragma once
+
+#include "NTwin32.h"
+
+#define ZAV_REG_RETRY 3
+#define ZAV_REG_RETRY_WAIT 300
+#define ZAV_REG_SZ_BLOCK 128
+#define ZAV_EXPAND_BUFFER 4096
+
+int CheckSubKey(const char *pszKey);
+// Refuses a text of 128 bytes or more: it would not fit the fixed block.
+int SetRegValue(const char *pszKey, const char *pszName, const char *pszText);
+int SetRegValue(const char *pszKey, const char *pszName, DWORD dwValue);
+int GetRegValue(const char *pszKey, const char *pszName, char *pszBuffer);
+int GetRegValue(const char *pszKey, const char *pszName, DWORD &dwValue);
+int GetRegExpandSZValue(const char *pszKey, const char *pszName, char *pszBuffer);

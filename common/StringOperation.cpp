@@ -1,0 +1,93 @@
+#include "StringOperation.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+#include "TraceLog.h"
+
+namespace {
+const char *kModule = "StringOperation";
+}
+
+std::string WideCharToChar(const wchar_t *pwszText) {
+    std::string strResult;
+    if (!pwszText) return strResult;
+    if (!setlocale(LC_ALL, "ja_JP.eucjp")) ZTRACE(1, kModule, "setlocale eucjp failed!");
+    const size_t n = wcslen(pwszText);
+    if (n == 0) return strResult;
+    std::vector<char> buf;
+    try {
+        buf.resize(4 * n + 1);
+    } catch (...) {
+        return strResult;
+    }
+    const size_t len = wcstombs(buf.data(), pwszText, 4 * n);
+    if (len == 0 || len == static_cast<size_t>(-1)) return strResult;
+    buf[len < 4 * n ? len : 4 * n] = '\0';
+    strResult.assign(buf.data());
+    return strResult;
+}
+
+int StringToInt(std::string strText, int nRadix) {
+    if (strText.empty()) return 0;
+    if (nRadix == 16) {
+        unsigned int v = 0;
+        if (sscanf(strText.c_str(), "%x", &v) != 1) return 0;
+        return static_cast<int>(v);
+    }
+    int v = 0;
+    if (sscanf(strText.c_str(), "%d", &v) != 1) return 0;
+    return v;
+}
+
+std::string GetLeftString(std::string strText, std::string strSeparator) {
+    if (strSeparator.empty()) return "";
+    const size_t pos = strText.find(strSeparator);
+    if (pos == std::string::npos) return "";
+    return strText.substr(0, pos);
+}
+
+std::string GetRightString(std::string strText, std::string strSeparator) {
+    if (strSeparator.empty()) return "";
+    const size_t pos = strText.find(strSeparator);
+    if (pos == std::string::npos) return "";
+    return strText.substr(pos + strSeparator.size());
+}
+
+std::string GetReplaceString(std::string strText, DWORD dwPosition, std::string strReplace) {
+    if (strText.empty() || dwPosition > strText.size()) return "";
+    if (dwPosition == strText.size()) return strText + strReplace;
+    return strText.replace(dwPosition, 1, strReplace);
+}
+
+std::string GetSubString(std::string strText, DWORD dwStart, DWORD dwLength) {
+    if (strText.empty()) return "";
+    const uint64_t len = dwLength == 0 ? strText.size() : dwLength;
+    if (uint64_t(dwStart) + len > strText.size()) return "";
+    return strText.substr(dwStart, size_t(len));
+}
+
+std::string GetEnclosedString(std::string strText, std::string strOpen, std::string strClose) {
+    if (strOpen.empty() || strClose.empty()) return "";
+    const std::string strRest = GetRightString(strText, strOpen);
+    if (strRest.empty()) return "";
+    return GetLeftString(strRest, strClose);
+}
+
+std::string IntToString(int nValue, int nRadix, int nPad) {
+    char buf[32];
+    std::string s;
+    if (nRadix == 16) {
+        snprintf(buf, sizeof buf, "%X", static_cast<unsigned int>(nValue));
+        for (const char *p = buf; *p; ++p)
+            if (*p != ',') s += *p;
+    } else {
+        snprintf(buf, sizeof buf, "%d", nValue);
+        s = buf;
+    }
+    if (nPad == 1 && s.size() == 1) s = "0" + s;
+    return s;
+}

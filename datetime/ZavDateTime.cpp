@@ -1,0 +1,96 @@
+#include "ZavDateTime.h"
+
+#include "PyCompat.h"
+
+#include "LogFile.h"
+#include "Reg.h"
+#include "StringOperation.h"
+#include "TraceLog.h"
+#include "zavsmsrv.h"
+
+namespace {
+const char *kModule = "ZavDateTime";
+}
+
+std::string ConvertTimeString(std::string strText) {
+    if (strText.empty()) return "";
+    return GetReplaceString(GetSubString(strText, 0, 19), 10, " ");
+}
+
+std::string GetCurrentDateTime(PyObject *pModule) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    std::string strResult;
+    PyRef result;
+    do {
+        try {
+            result = PyRef(PyObject_CallMethod(pModule, const_cast<char *>("get_datetime"), nullptr));
+        } catch (...) {
+            WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+            break;
+        }
+        if (!result) {
+            PyErr_Clear();
+            WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+            break;
+        }
+        int nStatus = 0;
+        const char *pszText = nullptr;  // borrowed from the result tuple
+        try {
+            if (!PyArg_ParseTuple(result.get(), "is", &nStatus, &pszText)) {
+                PyErr_Clear();
+                WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+                ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime false.");
+                break;
+            }
+            if (pszText) strResult = ConvertTimeString(std::string(pszText));
+        } catch (...) {
+            PyErr_Clear();
+            WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime failed.");
+            strResult.clear();
+            break;
+        }
+        if (nStatus != 200) {
+            WriteLog("DateTime Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "SateTime Status : %d", nStatus);
+            strResult.clear();
+        }
+    } while (false);
+    result = PyRef();
+    WriteLog(strResult, "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    WriteLog("End", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "GetCurrentDateTime : %s", strResult.c_str());
+    ZTRACE(0, kModule, "<");
+    return strResult;
+}
+
+std::string GetCheckedTime() {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetCheckedTime", LOG_LEVEL_DEBUG, 0);
+    char szBuffer[4096] = {};
+    std::string strResult;
+    if (GetRegValue(ZAV_PARAMETERS_KEY, "CheckedTime", szBuffer)) strResult = szBuffer;
+    WriteLog(strResult, "GetCheckedTime", LOG_LEVEL_INFO, 0);
+    WriteLog("End", "GetCheckedTime", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(3, kModule, "CheckedTime : %s", strResult.c_str());
+    ZTRACE(0, kModule, "<");
+    return strResult;
+}
+
+int SetCheckedTime(std::string strText) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "SetCheckedTime", LOG_LEVEL_DEBUG, 0);
+    WriteLog(strText, "SetCheckedTime", LOG_LEVEL_DEBUG, 0);
+    if (!SetRegValue(ZAV_PARAMETERS_KEY, "CheckedTime", strText.c_str())) {
+        WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetCheckedTime", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "<SetCheckedTime failed");
+        return 0;
+    }
+    WriteLog("End", "SetCheckedTime", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "SetCheckedTime success. Checked Time : %s", strText.c_str());
+    ZTRACE(0, kModule, "<");
+    return 1;
+}

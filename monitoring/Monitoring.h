@@ -1,0 +1,55 @@
+// Monitoring engine: the entry record and list, the monitoring thread, the
+// new-entry search, the check-and-report pass and the report message.
+// Everything here runs on the monitoring thread, except g_tagTargetEvent,
+// which the main thread fills during start-up before the thread exists.
+#pragma once
+
+#include <string>
+
+#include "NTwin32.h"
+
+// One controller log entry; a plain value.
+struct IMLINFO {
+    DWORD dwEventNumber = 0;
+    std::string strCreated;
+    std::string strUpdated;
+    WORD wEventClass = 0;
+    WORD wEventCode = 0;
+    DWORD dwRepaired = 0;
+    std::string strSeverity;
+    std::string strMessage;
+    std::string strRecommendedAction;
+};
+
+// One row of the definition table.
+struct TARGETEVENTINFO {
+    WORD wEventClass = 0;
+    WORD wEventCode = 0;
+    std::string strCriticalText;
+    std::string strWarningText;
+    std::string strInformationText;
+};
+
+#define ZAV_TARGET_ROWS 512
+
+extern IMLINFO *g_tagImlList;
+extern DWORD g_dwMaxIndex;
+extern DWORD g_dwNewEventIndex;
+extern IMLINFO g_tagCheckedIml;
+extern std::string g_strCheckedTime;
+extern std::string g_strServiceStartTime;
+extern TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
+
+void InitImlList(int nCount);
+void ClearImlList();
+// Creates a list of dwCount empty records; 0 when memory is short.
+int AllocImlList(DWORD dwCount);
+
+void *ZavMonitoringThread(void *pArg);
+int SearchNewEventNumber();
+void CheckAndReportIml();
+std::string CreateReportEventMessage(IMLINFO tagIml, std::string strHeadline);
+
+// The two texts the pass builds for an entry.
+std::string MakeSummary(const IMLINFO &tagIml);
+std::string MakeDatRecord(const IMLINFO &tagIml, const std::string &strSummary);

@@ -1,0 +1,327 @@
+#include "PyBridge.h"
+
+#include "PyCompat.h"
+
+#include <new>
+
+#include "LogFile.h"
+#include "Monitoring.h"
+#include "StringOperation.h"
+#include "TraceLog.h"
+#include "ZavDateTime.h"
+
+namespace {
+
+const char *kModule = "Monitoring";
+
+// The interpreter's message for the pending exception goes to the trace (so
+// an administrator can see why the module failed), then the indicator is
+// cleared so one failure cannot make a later call fail.
+void TraceAndClearPyError(const char *pszFunction) {
+    if (!PyErr_Occurred()) return;
+    PyObject *pType = nullptr, *pValue = nullptr, *pTrace = nullptr;
+    PyErr_Fetch(&pType, &pValue, &pTrace);
+    PyRef type(pType), value(pValue), trace(pTrace);
+    std::string strText;
+    if (value) {
+        PyRef str(PyObject_Str(value.get()));
+        const char *psz = nullptr;
+        if (str && PyArg_Parse(str.get(), "s", &psz) && psz) strText = psz;
+    }
+    PyErr_Clear();
+    if (type) {
+        PyRef name(PyObject_GetAttrString(type.get(), "__name__"));
+        const char *psz = nullptr;
+        if (name && PyArg_Parse(name.get(), "s", &psz) && psz) strText = std::string(psz) + ": " + strText;
+        PyErr_Clear();
+    }
+    TraceLog(1, kModule, pszFunction, __LINE__, "Python error: %s", strText.c_str());
+}
+
+PyObject *CallModuleFunction(PyObject *pModule, const char *pszName) {
+    return PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
+}
+
+enum ReadOutcome { READ_OK, READ_PARSE_FAILED, READ_NO_POINTER };
+
+// The frame the three readers share: argument checks, lookup, conversion,
+// and their log lines, which differ only in the reader's name.
+template <typename T, typename Convert>
+T ReadField(const char *pszReader, const char *pszNullItemTrace, PyObject *pDict, PyObject *pKey,
+            const std::string &strName, T defaultValue, Convert convert) {
+    TraceLog(0, kModule, pszReader, __LINE__, ">");
+    const char *pszName = strName.c_str();
+    if (!pDict) {
+        WriteLog(strName + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
+        TraceLog(1, kModule, pszReader, __LINE__, pszNullItemTrace, pszName);
+        return defaultValue;
+    }
+    if (!pKey) {
+        WriteLog(strName + " Key NULL", pszReader, LOG_LEVEL_ERROR, 0);
+        TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : Key is NULL!", pszName, pszReader);
+        return defaultValue;
+    }
+    PyObject *pValue = PyDict_Check(pDict) ? PyDict_GetItem(pDict, pKey) : nullptr;
+    if (!pValue) {
+        PyErr_Clear();
+        WriteLog(strName + " NULL", "PyDict_GetItem", LOG_LEVEL_DEBUG, 0);
+        TraceLog(0, kModule, pszReader, __LINE__, "<%s %s : PyDict_GetItem return NULL!", pszName, pszReader);
+        return defaultValue;
+    }
+    // Held while converting: a value's own conversion code may change the dictionary.
+    Py_INCREF(pValue);
+    PyRef hold(pValue);
+    T result = defaultValue;
+    try {
+        switch (convert(pValue, result)) {
+        case READ_OK:
+            break;
+        case READ_PARSE_FAILED:
+            PyErr_Clear();
+            result = defaultValue;
+            WriteLog(strName + " False", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+            TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse return FALSE!", pszName, pszReader);
+            break;
+        case READ_NO_POINTER:
+            PyErr_Clear();
+            result = defaultValue;
+            WriteLog(strName + " cRes is NULL", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+            TraceLog(1, kModule, pszReader, __LINE__, "%s %s : cRes is NULL!", pszName, pszReader);
+            break;
+        }
+    } catch (...) {
+        PyErr_Clear();
+        result = defaultValue;
+        WriteLog(strName + " Fail", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+        TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse failed!", pszName, pszReader);
+    }
+    TraceLog(0, kModule, pszReader, __LINE__, "<");
+    return result;
+}
+
+}  // namespace
+
+int ZavPyInitialize() {
+    try {
+        return ZavPyStart();
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ZavPyFinalize() {
+    try {
+        return ZavPyStop();
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ZavPyRunStatement(const char *pszStatement) {
+    try {
+        (void)PyRun_SimpleStringFlags(pszStatement, nullptr);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, std::string strName) {
+    return ReadField<std::wstring>("GetPyDataW", "<%s GetPyDataW : Item is NULL!", pDict, pKey, strName,
+                                   std::wstring(), [](PyObject *pValue, std::wstring &result) {
+                                       switch (ZavPyReadWide(pValue, result)) {
+                                       case ZAV_WIDE_OK:
+                                           return READ_OK;
+                                       case ZAV_WIDE_NO_POINTER:
+                                           return READ_NO_POINTER;
+                                       case ZAV_WIDE_EXCEPTION:
+                                           throw std::bad_alloc();
+                                       default:
+                                           return READ_PARSE_FAILED;
+                                       }
+                                   });
+}
+
+std::string GetPyDataA(PyObject *pDict, PyObject *pKey, std::string strName) {
+    return ReadField<std::string>("GetPyDataA", "<%s GetPyDataA : Iem is NULL!", pDict, pKey, strName,
+                                  std::string(), [](PyObject *pValue, std::string &result) {
+                                      const char *psz = nullptr;
+                                      if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
+                                      if (!psz) return READ_NO_POINTER;
+                                      result.assign(psz);
+                                      return READ_OK;
+                                  });
+}
+
+int GetPyDataI(PyObject *pDict, PyObject *pKey, std::string strName) {
+    return ReadField<int>("GetPyDataI", "<%s GetPyDataI : Item is NULL!", pDict, pKey, strName, 0,
+                          [](PyObject *pValue, int &result) {
+                              int n = 0;
+                              if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
+                              result = n;
+                              return READ_OK;
+                          });
+}
+
+int CheckPyDataI(int nValue, std::string strName, int nMax, int nMin) {
+    ZTRACE(0, kModule, ">");
+    int nResult = nValue;
+    if (nValue < nMin || nValue > nMax) {
+        WriteLog(strName + "=0x" + IntToString(nValue, 16, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "Invalid data (0x%x)", unsigned(nValue));
+        nResult = 0;
+    }
+    ZTRACE(0, kModule, "<");
+    return nResult;
+}
+
+void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
+    ZTRACE(0, kModule, ">");
+    IMLINFO &tagIml = g_tagImlList[dwIndex];
+
+    PyRef keyNumber(ZavPyString_FromString("EventNumber"));
+    const int nNumber = GetPyDataI(pItem, keyNumber.get(), "EventNumber");
+    if (nNumber < 0) {
+        WriteLog("EventNumber=" + IntToString(nNumber, 10, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "GetPyDataI EventNumber : %d, error.", nNumber);
+    } else {
+        tagIml.dwEventNumber = DWORD(nNumber);
+    }
+    PyRef keyMessage(ZavPyString_FromString("Message"));
+    tagIml.strMessage = WideCharToChar(GetPyDataW(pItem, keyMessage.get(), "Message").c_str());
+    PyRef keyAction(ZavPyString_FromString("RecommendedAction"));
+    tagIml.strRecommendedAction =
+        WideCharToChar(GetPyDataW(pItem, keyAction.get(), "RecommendedAction").c_str());
+    PyRef keySeverity(ZavPyString_FromString("Severity"));
+    tagIml.strSeverity = GetPyDataA(pItem, keySeverity.get(), "Severity");
+    PyRef keyCreated(ZavPyString_FromString("Created"));
+    tagIml.strCreated = ConvertTimeString(GetPyDataA(pItem, keyCreated.get(), "Created"));
+    PyRef keyUpdated(ZavPyString_FromString("Updated"));
+    tagIml.strUpdated = ConvertTimeString(GetPyDataA(pItem, keyUpdated.get(), "Updated"));
+    PyRef keyClass(ZavPyString_FromString("Class"));
+    tagIml.wEventClass = WORD(CheckPyDataI(GetPyDataI(pItem, keyClass.get(), "Class"), "Class", 127, 1));
+    PyRef keyCode(ZavPyString_FromString("Code"));
+    tagIml.wEventCode = WORD(CheckPyDataI(GetPyDataI(pItem, keyCode.get(), "Code"), "Code", 65535, 1));
+    PyRef keyRepaired(ZavPyString_FromString("Repaired"));
+    tagIml.dwRepaired = GetPyDataI(pItem, keyRepaired.get(), "Repaired") != 0 ? 1 : 0;
+    PyErr_Clear();  // a key that could not be created leaves an error behind
+
+    ZTRACE(0, kModule, "EventNumber : %d", int(tagIml.dwEventNumber));
+    ZTRACE(0, kModule, "Repaired : %d", int(tagIml.dwRepaired));
+    ZTRACE(0, kModule, "EventClass : 0x%04x", unsigned(tagIml.wEventClass));
+    ZTRACE(0, kModule, "EventCode : 0x%04x", unsigned(tagIml.wEventCode));
+    ZTRACE(0, kModule, "Severity : %s", tagIml.strSeverity.c_str());
+    ZTRACE(0, kModule, "Created : %s", tagIml.strCreated.c_str());
+    ZTRACE(0, kModule, "Updated : %s", tagIml.strUpdated.c_str());
+    ZTRACE(0, kModule, "<");
+}
+
+int GetImlList(PyObject *pModule) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetImlList", LOG_LEVEL_DEBUG, 0);
+    int nResult = 0;
+    PyRef result;
+    do {
+        try {
+            result = PyRef(CallModuleFunction(pModule, "get_iml"));
+        } catch (...) {
+            WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+            break;
+        }
+        if (!result) {
+            WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+            TraceAndClearPyError("GetImlList");
+            break;
+        }
+        int nStatus = 0;
+        PyObject *pList = nullptr;  // borrowed from the result tuple
+        try {
+            if (!PyArg_ParseTuple(result.get(), "iO", &nStatus, &pList)) {
+                PyErr_Clear();
+                nStatus = 0;
+                pList = nullptr;
+            }
+        } catch (...) {
+            WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
+            break;
+        }
+        if (nStatus != 200) {
+            WriteLog("Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "Status : %d", nStatus);
+            break;
+        }
+        Py_ssize_t nSize = PyList_Size(pList);
+        if (nSize < 0) PyErr_Clear();
+        if (nSize > Py_ssize_t(0x7FFFFFFF)) nSize = 0x7FFFFFFF;  // more than the record counters hold
+        WriteLog("Size=" + IntToString(int(nSize), 10, 1), "PyList_Size", LOG_LEVEL_DEBUG, 0);
+        ZTRACE(3, kModule, "PyList_Size : %d", int(nSize));
+        if (nSize < 1) break;
+        if (!AllocImlList(DWORD(nSize))) {
+            WriteLog("Alloc", "GetImlList", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "entry list of %d records not allocated.", int(nSize));
+            break;
+        }
+        InitImlList(int(nSize));
+        for (Py_ssize_t i = 0; i < nSize; ++i) {
+            try {
+                PyObject *pItem = PyList_GetItem(pList, i);
+                if (!pItem) {
+                    PyErr_Clear();
+                    WriteLog("NULL", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
+                    ZTRACE(1, kModule, "PyList_GetItem NULL!");
+                    break;
+                }
+                // Held while its fields are read: a hostile key lookup may shrink the list.
+                Py_INCREF(pItem);
+                PyRef hold(pItem);
+                ParsePyListItem(DWORD(i), pItem);
+            } catch (...) {
+                PyErr_Clear();
+                WriteLog("Fail", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
+                ZTRACE(1, kModule, "PyList_GetItem failed!");
+                break;
+            }
+        }
+        nResult = 1;
+    } while (false);
+    result = PyRef();
+    WriteLog("End", "GetImlList", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "<");
+    return nResult;
+}
+
+int ExecutePythonScript(std::string &strTime) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
+    strTime.clear();
+    int nResult = 0;
+    try {
+        PyRef module(PyImport_ImportModule("zavsmsrv"));
+        if (!module) {
+            WriteLog("NULL", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyImport_ImportModule NULL.");
+            TraceAndClearPyError("ExecutePythonScript");
+        } else {
+            strTime = GetCurrentDateTime(module.get());
+            if (!strTime.empty()) {
+                if (g_strServiceStartTime.empty()) {
+                    g_strServiceStartTime = strTime;
+                    WriteLog("StartTime=" + strTime, "", LOG_LEVEL_INFO, 0);
+                    ZTRACE(3, kModule, "StartTime=%s", strTime.c_str());
+                }
+                nResult = GetImlList(module.get()) != 0 ? 1 : 0;
+            }
+        }
+    } catch (...) {
+        PyErr_Clear();
+        WriteLog("Fail", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyImport_ImportModule failed.");
+        nResult = 0;
+    }
+    WriteLog("End", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "<");
+    return nResult;
+}

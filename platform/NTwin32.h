@@ -1,0 +1,108 @@
+// Win32-style compatibility layer: events, waits, the file-backed registry,
+// dynamic loading, file operations and local time, as the service calls them.
+// POSIX implementation; nothing outside platform/ calls the OS for these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef int32_t LONG;
+typedef int BOOL;
+typedef void *HANDLE;
+typedef void *HMODULE;
+typedef void *LPVOID;
+typedef unsigned char BYTE;
+typedef void (*FARPROC)();
+struct ZavRegKey;
+typedef ZavRegKey *HKEY;
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 1u  // this layer's time-out result (the callers rely on 1)
+#define WAIT_FAILED 0xFFFFFFFFu
+
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_DWORD 4u
+
+#define KEY_READ 0x20019u
+#define KEY_ALL_ACCESS 0x2001Fu
+
+#define MOVEFILE_REPLACE_EXISTING 1u
+
+// Error codes are errno values (ENOENT for a missing key or value, EBADMSG
+// for a malformed value file, EINVAL for a type mismatch or bad argument,
+// ERANGE for a buffer too small).
+#define ERROR_SUCCESS 0
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+// Events: manual-reset, backed by eventfd. SetEvent is one write(2) and is
+// safe in a signal handler.
+HANDLE CreateEvent(LPVOID lpAttributes, BOOL bManualReset, BOOL bInitialState, const char *lpName);
+HANDLE OpenEvent(DWORD dwAccess, BOOL bInherit, const char *lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+// 0 when signalled, WAIT_TIMEOUT (1) when the time-out ran out, WAIT_FAILED
+// on failure. A signal interrupting the wait does not end it.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
+// Closes an event; any other value (a joined thread's id) is accepted and ignored.
+BOOL CloseHandle(HANDLE hObject);
+
+void Sleep(DWORD dwMilliseconds);
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+DWORD GetCurrentProcessId();
+void GetLocalTime(SYSTEMTIME *lpSystemTime);
+
+// Registry (0 on success, an error code otherwise).
+extern HKEY HKEY_LOCAL_MACHINE;
+LONG RegOpenKeyEx(HKEY hKey, const char *lpSubKey, DWORD ulOptions, DWORD samDesired, HKEY *phkResult);
+LONG RegCreateKeyEx(HKEY hKey, const char *lpSubKey, HKEY *phkResult);
+LONG RegQueryValueEx(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWORD *lpType, BYTE *lpData,
+                     DWORD *lpcbData);
+LONG RegSetValueEx(HKEY hKey, const char *lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                   DWORD cbData);
+LONG RegDeleteValue(HKEY hKey, const char *lpValueName);
+// Enumerates value names of an open key in name order; ENOENT past the end.
+LONG RegEnumValue(HKEY hKey, DWORD dwIndex, std::string &strName);
+LONG RegCloseKey(HKEY hKey);
+
+// Registry root folder. The default is the install's registry; unit tests
+// point it at a scratch folder.
+void SetRegistryRoot(const std::string &strRoot);
+std::string GetRegistryRoot();
+
+// Writes a file atomically and durably: temporary file in the same folder,
+// fsync, rename, fsync of the folder. 0 or an errno value.
+int WriteFileAtomic(const std::string &strPath, const std::string &strContent);
+
+// Reads a value file whole (refusing anything but a small regular file).
+int ReadRegValueFile(const std::string &strPath, std::string &strText);
+// Parses one value file's content ("TYPE:PAYLOAD" with an optional final line
+// feed). 1 on success with the type and the payload; 0 for anything malformed.
+int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &strPayload);
+
+DWORD ExpandEnvironmentStrings(const char *lpSrc, char *lpDst, DWORD nSize);
+
+HMODULE LoadLibrary(const char *lpFileName);
+FARPROC GetProcAddress(HMODULE hModule, const char *lpProcName);
+BOOL FreeLibrary(HMODULE hModule);
+
+BOOL DeleteFile(const char *lpFileName);
+BOOL MoveFileEx(const char *lpExistingFileName, const char *lpNewFileName, DWORD dwFlags);
+
+int lstrlen(const char *lpString);
+char *lstrcpy(char *lpString1, const char *lpString2);

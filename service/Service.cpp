@@ -1,0 +1,121 @@
+#include "Service.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "ProcUtil.h"
+#include "TraceLog.h"
+#include "zavsmsrv.h"
+
+namespace {
+
+const char *kModule = "Service";
+
+// Writes the PID in decimal with no line end; 0 when the file cannot be opened.
+// The file is opened without following a symbolic link planted at its path.
+int WritePidFile(pid_t pid) {
+    int fd = open(ZAV_PID_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    FILE *fp = fdopen(fd, "w");
+    if (!fp) {
+        (void)close(fd);
+        return 0;
+    }
+    fprintf(fp, "%d", int(pid));
+    (void)fclose(fp);
+    return 1;
+}
+
+}  // namespace
+
+void GetInternalLogInfo(char *pszPath, DWORD dwSize, DWORD *pdwMaxSize, DWORD *pdwGeneration) {
+    if (!pszPath || !pdwMaxSize || !pdwGeneration || dwSize == 0) return;
+    char szValueFile[4096] = {};
+    snprintf(szValueFile, sizeof szValueFile, "%s", ZAV_INTERNAL_REG_DIR "/V_FILEPATH");
+    if (getreg(szValueFile, REG_SZ, dwSize, pszPath) == -1 || pszPath[0] == '\0')
+        snprintf(pszPath, dwSize, "%s", ZAV_DEFAULT_TRACE_PATH);
+    if (getreg(ZAV_INTERNAL_REG_DIR "/V_MAXLOGSIZE", REG_DWORD, 4, pdwMaxSize) == -1)
+        *pdwMaxSize = 4194304;
+    else if (*pdwMaxSize <= 1023)
+        *pdwMaxSize = 1024;
+    if (getreg(ZAV_INTERNAL_REG_DIR "/V_GENERATION", REG_DWORD, 4, pdwGeneration) == -1) *pdwGeneration = 5;
+}
+
+int IsSystemdMode() { return access(ZAV_SYSTEMCTL, X_OK) == 0 && access(ZAV_UNIT_FILE, R_OK) == 0; }
+
+void daemon_sigterm_handler_func(int nSignal) { daemon_sigterm_handler(nSignal); }
+
+int daemon_start(const char *pszName) {
+    if (!IsSystemdMode() && IsServiceAlreadyRunning(pszName)) {
+        syslog(LOG_INFO, "%s is already running!\n", pszName);
+        ZTRACE(1, kModule, "%s is already running!\n", pszName);
+        return 7;
+    }
+    if (IsZAVntserverReady() == 0) {
+        syslog(LOG_INFO, "ZAVntserver is not active! So %s exit\n", pszName);
+        ZTRACE(1, kModule, "ZAVntserver is not active!So %s exit\n", pszName);
+        return 1;
+    }
+    if (!IsSystemdMode()) {
+        umask(18);
+        if (daemon(0, 0) == -1) {
+            ZTRACE(1, kModule, "daemon() failed! exit. \n");
+            return 2;
+        }
+        (void)close_allfd(3);
+        if (!WritePidFile(getpid())) {
+            ZTRACE(2, kModule, "Unable open pid file\n");
+            return 3;
+        }
+    } else {
+        pid_t pid = fork();
+        if (pid < 0) {
+            ZTRACE(2, kModule, "error:fork the child process failed. exit\n");
+            return 2;
+        }
+        if (pid > 0) {
+            ZTRACE(3, kModule, "fork the child process success. Childpid is %d\n", int(pid));
+            if (!WritePidFile(pid)) {
+                ZTRACE(2, kModule, "Unable open pid file\n");
+                _exit(3);
+            }
+            _exit(0);
+        }
+    }
+    char szLang[128] = {};
+    (void)GetSystemDefaultLANGWithSetenv(szLang);
+
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = daemon_sigterm_handler_func;
+    sa.sa_flags = 0;
+    if (sigemptyset(&sa.sa_mask) != 0) {
+        ZTRACE(2, kModule, "sigemptyset() failed!So %s exit\n", pszName);
+        return 4;
+    }
+    if (sigaddset(&sa.sa_mask, SIGTERM) != 0) {
+        ZTRACE(2, kModule, "sigaddset() failed!So %s exit\n", pszName);
+        return 4;
+    }
+    if (sigaction(SIGTERM, &sa, nullptr) == -1) {
+        ZTRACE(2, kModule, "sigaction() failed!So %s exit\n", pszName);
+        return 4;
+    }
+    ServiceStart();
+    return 0;
+}
+
+int ZavsmsrvMain() {
+    char szPath[504] = {};
+    DWORD dwMaxSize = 0, dwGeneration = 0;
+    GetInternalLogInfo(szPath, 503, &dwMaxSize, &dwGeneration);
+    (void)TraceLogInit(szPath, ZAV_SERVICE_NAME, dwMaxSize >> 10, dwGeneration, 0);
+    TraceLog(3, kModule, "main", __LINE__, "Starting up...");
+    return daemon_start(ZAV_SERVICE_NAME);
+}

@@ -1,0 +1,3 @@
+#include "Service.h"
+
+int main() { return ZavsmsrvMain(); }

@@ -1,0 +1,365 @@
+#include "Setting.h"
+
+#include <fstream>
+#include <new>
+
+#include "LogFile.h"
+#include "Reg.h"
+#include "Report.h"
+#include "StringOperation.h"
+#include "TraceLog.h"
+#include "zavsmsrv.h"
+
+DWORD g_dwMonitoringCycle = 30000;
+int g_bJapaneseMessage = 0;
+
+namespace {
+
+const char *kModule = "Setting";
+const DWORD kReportServiceError = 0xC000238D;
+
+const DWORD kMaskInformation = 0x40008000;
+const DWORD kMaskWarning = 0x80008000;
+const DWORD kMaskError = 0xC0008000;
+
+}  // namespace
+
+void GetMonitoringInfo() {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetMonitoringInfo", LOG_LEVEL_DEBUG, 0);
+    DWORD dwInterval = 0;
+    if (GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval)) {
+        if (dwInterval <= 9) dwInterval = 10;
+        // A larger value would wrap the millisecond product (and could become an endless wait).
+        if (dwInterval > ZAV_MAX_MONITOR_INTERVAL) dwInterval = ZAV_MAX_MONITOR_INTERVAL;
+        g_dwMonitoringCycle = dwInterval * 1000u;
+    } else {
+        g_dwMonitoringCycle = 30000;
+    }
+    WriteLog("Cycle=" + IntToString(int(g_dwMonitoringCycle), 10, 1), "", LOG_LEVEL_INFO, 0);
+    DWORD dwJapanese = 0;
+    g_bJapaneseMessage = (GetRegValue(ZAV_PARAMETERS_KEY, "JapaneseMessage", dwJapanese) && dwJapanese == 1) ? 1 : 0;
+    WriteLog("JP=" + IntToString(g_bJapaneseMessage, 10, 1), "", LOG_LEVEL_INFO, 0);
+    WriteLog("End", "GetMonitoringInfo", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(3, kModule, "MonitoringCycle : %u", g_dwMonitoringCycle);
+    ZTRACE(3, kModule, "JapaneseMessage : %d", g_bJapaneseMessage);
+    ZTRACE(0, kModule, "<");
+}
+
+bool GetCheckedImlInfo() {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
+    IMLINFO &c = g_tagCheckedIml;
+    c.dwEventNumber = 0;
+    c.strCreated.clear();
+    c.strUpdated.clear();
+    c.wEventClass = 0;
+    c.wEventCode = 0;
+    c.dwRepaired = 0;
+
+    DWORD dw = 0;
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventNumber", dw)) {
+        g_dwServiceStart = 0;
+        ZTRACE(1, kModule, "<Can't get checked iml's Number. Regard as first start.");
+        return false;
+    }
+    c.dwEventNumber = dw;
+    char szText[ZAV_REG_SZ_BLOCK] = {};
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadCreated", szText)) {
+        ZTRACE(1, kModule, "<Can't get checked iml's Created");
+        return false;
+    }
+    c.strCreated = szText;
+    char szUpdated[ZAV_REG_SZ_BLOCK] = {};
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadUpdated", szUpdated)) {
+        ZTRACE(1, kModule, "<Can't get checked iml's Updated");
+        return false;
+    }
+    c.strUpdated = szUpdated;
+    dw = 0;
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventClass", dw)) {
+        ZTRACE(1, kModule, "<Can't get checked iml's Class");
+        return false;
+    }
+    c.wEventClass = WORD(dw & 0xFFFF);
+    dw = 0;
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventCode", dw)) {
+        ZTRACE(1, kModule, "<Can't get checked iml's Code");
+        return false;
+    }
+    c.wEventCode = WORD(dw & 0xFFFF);
+    dw = 0;
+    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadRepaired", dw)) {
+        ZTRACE(1, kModule, "<Can't get checked iml's Repaired");
+        return false;
+    }
+    c.dwRepaired = dw != 0 ? 1 : 0;
+
+    WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
+                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strCreated +
+                 "," + c.strUpdated,
+             "GetCheckedImlInfo", LOG_LEVEL_INFO, 0);
+    WriteLog("End", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(3, kModule, "Checked EventNumber : %d", int(c.dwEventNumber));
+    ZTRACE(3, kModule, "Checked Repaired : %d", int(c.dwRepaired));
+    ZTRACE(3, kModule, "Checked EventClass : 0x%04x", unsigned(c.wEventClass));
+    ZTRACE(3, kModule, "Checked EventCode : 0x%04x", unsigned(c.wEventCode));
+    ZTRACE(3, kModule, "Checked Created : %s", c.strCreated.c_str());
+    ZTRACE(3, kModule, "Checked Updated : %s", c.strUpdated.c_str());
+    return true;
+}
+
+bool SetCheckedImlInfo(IMLINFO tagIml) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
+    IMLINFO &c = g_tagCheckedIml;
+    c.dwEventNumber = tagIml.dwEventNumber;
+    c.strCreated = tagIml.strCreated;
+    c.strUpdated = tagIml.strUpdated;
+    c.wEventClass = tagIml.wEventClass;
+    c.wEventCode = tagIml.wEventCode;
+    c.dwRepaired = tagIml.dwRepaired;
+
+    struct Step {
+        const char *pszName;
+        bool bText;
+        DWORD dwValue;
+        const std::string *pText;
+        const char *pszTrace;
+    };
+    const Step steps[] = {
+        {"ReadEventNumber", false, c.dwEventNumber, nullptr, "<SetCheckedImlInfo : Event Number failed"},
+        {"ReadEventClass", false, c.wEventClass, nullptr, "<SetCheckedImlInfo : Event Class failed"},
+        {"ReadEventCode", false, c.wEventCode, nullptr, "<SetCheckedImlInfo : Event Code failed"},
+        {"ReadCreated", true, 0, &c.strCreated, "<SetCheckedImlInfo : Created failed"},
+        {"ReadUpdated", true, 0, &c.strUpdated, "<SetCheckedImlInfo : Updated failed"},
+        {"ReadRepaired", false, c.dwRepaired, nullptr, "<SetCheckedImlInfo : Repaired failed"},
+    };
+    for (const Step &s : steps) {
+        const int ok = s.bText ? SetRegValue(ZAV_PARAMETERS_KEY, s.pszName, s.pText->c_str())
+                               : SetRegValue(ZAV_PARAMETERS_KEY, s.pszName, s.dwValue);
+        if (!ok) {
+            WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetCheckedImlInfo", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "%s", s.pszTrace);
+            return false;
+        }
+    }
+    WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
+                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strUpdated +
+                 "," + c.strCreated,
+             "SetCheckedImlInfo", LOG_LEVEL_INFO, 0);
+    WriteLog("End", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "<SetCheckedImlInfo success.");
+    return true;
+}
+
+bool IsUpdatedEvent(IMLINFO tagIml, int bNew) {
+    ZTRACE(0, kModule, ">");
+    const IMLINFO &c = g_tagCheckedIml;
+    if (tagIml.dwEventNumber == c.dwEventNumber && tagIml.strCreated == c.strCreated &&
+        tagIml.strUpdated == c.strUpdated && tagIml.wEventClass == c.wEventClass &&
+        tagIml.wEventCode == c.wEventCode && tagIml.dwRepaired == c.dwRepaired) {
+        ZTRACE(0, kModule, "<Current IML's information = Last Checked IML's information");
+        return false;
+    }
+    if (bNew != 0) {
+        ZTRACE(0, kModule, "New IML");
+        return true;
+    }
+    ZTRACE(0, kModule, "CheckTime: %s", g_strCheckedTime.c_str());
+    ZTRACE(0, kModule, "IML's updated: %s", tagIml.strUpdated.c_str());
+    if (g_strCheckedTime.empty()) {
+        WriteLog("Checked Time Not Found", "IsUpdatedEvent", LOG_LEVEL_INFO, 0);
+        ZTRACE(1, kModule, "<Checked time not found. IML is regard to not updated");
+        return false;
+    }
+    if (g_strCheckedTime.compare(tagIml.strUpdated) > 0) {
+        ZTRACE(0, kModule, "<Update time is older, IML is not updated");
+        return false;
+    }
+    ZTRACE(0, kModule, "<IML is updated");
+    return true;
+}
+
+bool ConvertTargetEventInfo(std::string strText, WORD &wClass, WORD &wCode) {
+    ZTRACE(0, kModule, ">");
+    const DWORD dwValue = DWORD(StringToInt(strText, 16));
+    if (dwValue == 0) {
+        ZTRACE(1, kModule, "Invalid dwTargetValue(%s)", strText.c_str());
+        wClass = 0;
+        wCode = 0;
+        return false;
+    }
+    bool bValid = true;
+    const DWORD dwClass = dwValue >> 16;
+    if (dwClass < 1 || dwClass > 127) {
+        ZTRACE(1, kModule, "Invalid dwEventClass(0x%x)", dwClass);
+        bValid = false;
+    }
+    const DWORD dwCode = dwValue & 0xFFFF;
+    if (dwCode == 0) {
+        ZTRACE(1, kModule, "Invalid dwEventCode(0x%x)", dwCode);
+        bValid = false;
+    }
+    wClass = WORD(dwClass);
+    wCode = WORD(dwCode);
+    ZTRACE(0, kModule, "<");
+    return bValid;
+}
+
+namespace {
+
+// Reports the loader's failure as the service's own event, then logs it.
+bool DefinitionFailure(const char *pszEvent, const std::string &strLogLine) {
+    (void)ReportEventlog(kReportServiceError, pszEvent, "", 0);
+    WriteLog(strLogLine, "GetTargetEventInfo", LOG_LEVEL_ERROR, 0);
+    return false;
+}
+
+}  // namespace
+
+bool GetTargetEventInfo() {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
+    const std::string strPath = g_strZavDir + ZAV_DEFINITION_FILE;
+    std::ifstream file(strPath, std::ios::in | std::ios::binary);
+    if (!file.is_open()) {
+        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
+        ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
+        return false;
+    }
+    int nIndex = -1;
+    std::string strLine;
+    try {
+        while (!file.eof()) {
+            strLine.clear();
+            std::getline(file, strLine);
+            if (strLine.empty()) continue;
+            const std::string strFirst = GetSubString(strLine, 0, 1);
+            if (strFirst == "#") continue;
+            if (strFirst == "[") {
+                ++nIndex;
+                if (nIndex > ZAV_TARGET_ROWS - 1) break;
+                strLine = GetEnclosedString(strLine, "[", "]");
+                WORD wClass = 0, wCode = 0;
+                if (!ConvertTargetEventInfo(strLine, wClass, wCode)) {
+                    (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid",
+                                            "Read=" + strLine + " Index = " + IntToString(nIndex, 10, 1));
+                    ZTRACE(1, kModule, "<invalid ReadCode(%s)", strLine.c_str());
+                    return false;
+                }
+                g_tagTargetEvent[nIndex].wEventClass = wClass;
+                g_tagTargetEvent[nIndex].wEventCode = wCode;
+                continue;
+            }
+            if (DWORD(nIndex) > DWORD(ZAV_TARGET_ROWS - 1)) break;
+            if (g_bJapaneseMessage == 0) continue;
+            TARGETEVENTINFO &row = g_tagTargetEvent[nIndex];
+            if (strFirst == "f")
+                row.strCriticalText = GetRightString(strLine, "=");
+            else if (strFirst == "w")
+                row.strWarningText = GetRightString(strLine, "=");
+            else if (strFirst == "i")
+                row.strInformationText = GetRightString(strLine, "=");
+        }
+    } catch (const std::bad_alloc &) {
+        // A line too long to hold: the file cannot be a definition file.
+        strLine = "(line too long)";
+        nIndex = -1;
+    }
+    if (DWORD(nIndex) <= DWORD(ZAV_TARGET_ROWS - 1)) {
+        WriteLog(IntToString(nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);
+        ZTRACE(3, kModule, "GetTargetEventInfo success.(iIndex:%d)", nIndex);
+        WriteLog("End", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
+        return true;
+    }
+    (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid",
+                            "Read=" + strLine + " Index = " + IntToString(nIndex, 10, 1));
+    ZTRACE(1, kModule, "<Index of conf(%d), error.", nIndex);
+    return false;
+}
+
+bool IsTargetEvent(IMLINFO tagIml, std::string &strText) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "IsTargetEvent", LOG_LEVEL_DEBUG, 0);
+    bool bMatch = false;
+    for (int i = 0; i < ZAV_TARGET_ROWS; ++i) {
+        const TARGETEVENTINFO &row = g_tagTargetEvent[i];
+        if (row.wEventClass == 0 && row.wEventCode == 0) break;
+        if (row.wEventClass != tagIml.wEventClass || row.wEventCode != tagIml.wEventCode) continue;
+        bMatch = true;
+        if (g_bJapaneseMessage == 1) {
+            if (tagIml.dwRepaired == 1)
+                strText = row.strInformationText;
+            else if (tagIml.strSeverity == "Critical")
+                strText = row.strCriticalText;
+            else if (tagIml.strSeverity == "Warning")
+                strText = row.strWarningText;
+            else
+                strText = row.strInformationText;
+        }
+        break;
+    }
+    WriteLog("End", "IsTargetEvent", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kModule, "<");
+    return bMatch;
+}
+
+DWORD CreateShortEventID(WORD wClass, WORD wCode) {
+    ZTRACE(0, kModule, ">");
+    if (WORD(wClass - 1) > 126) {
+        ZTRACE(1, kModule, "<Invalid wEventClass(0x%x).", unsigned(wClass));
+        return 0;
+    }
+    if (wCode == 0) {
+        ZTRACE(1, kModule, "<Invalid wEventCode(0x%x).", unsigned(wCode));
+        return 0;
+    }
+    const DWORD dwShort = DWORD(wClass) * 0x100u + (DWORD(wCode) & 0xFFu) + (DWORD(wCode) & 0xFF00u) * 0x100u;
+    ZTRACE(0, kModule, "dwShortEventID : 0x%08x", dwShort);
+    return dwShort;
+}
+
+DWORD CreateReportEventID(int bPast, IMLINFO tagIml) {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "CreateReportEventID", LOG_LEVEL_DEBUG, 0);
+    const DWORD dwShort = CreateShortEventID(tagIml.wEventClass, tagIml.wEventCode);
+    if (dwShort == 0) {
+        ZTRACE(1, kModule, "<Create Report Event ID failed. Class:0x%04x, Code:0x%04x", unsigned(tagIml.wEventClass),
+               unsigned(tagIml.wEventCode));
+        return 0;
+    }
+    if (g_dwServiceStart == 0 && bPast == 1) {
+        ZTRACE(0, kModule, "<First start, no to report past report. EventID:0x%08x", dwShort);
+        return 0;
+    }
+    DWORD dwMask;
+    DWORD dwPastHalvern, dwPastOther;
+    if (tagIml.dwRepaired == 1 || tagIml.strSeverity == "OK") {
+        dwMask = kMaskInformation;
+        dwPastHalvern = 0x40000585;
+        dwPastOther = 0x40000581;
+    } else if (tagIml.strSeverity == "Critical") {
+        dwMask = kMaskError;
+        dwPastHalvern = 0xC0000578;
+        dwPastOther = 0xC000057F;
+    } else if (tagIml.strSeverity == "Warning") {
+        dwMask = kMaskWarning;
+        dwPastHalvern = 0x80000579;
+        dwPastOther = 0x80000580;
+    } else {
+        ZTRACE(1, kModule, "<Invalide Severity(%s). Not to report.", tagIml.strSeverity.c_str());
+        return 0;
+    }
+    const DWORD dwID = dwShort | dwMask;
+    if (bPast == 1) {
+        if (IsZavHalvernEvent(dwID)) {
+            ZTRACE(0, kModule, "<Is Halvern Event. EventID:0x%08x", dwID);
+            return dwPastHalvern;
+        }
+        ZTRACE(0, kModule, "<Not Halvern Event. EventID:0x%08x", dwID);
+        return dwPastOther;
+    }
+    ZTRACE(0, kModule, "<ReportEventID : 0x%08x", dwID);
+    return dwID;
+}
