@@ -14,6 +14,10 @@ import time
 
 INSTALL = '/opt/kym/tolvex_sa'
 ENV = {'PATH': '/usr/sbin:/usr/bin:/sbin:/bin'}
+# The sanitizer build's daemon needs its runtime options; nothing else passes.
+for _name in ('ASAN_OPTIONS', 'LSAN_OPTIONS', 'UBSAN_OPTIONS', 'TSAN_OPTIONS'):
+    if os.environ.get(_name):
+        ENV[_name] = os.environ[_name]
 
 
 def sh(*argv):
