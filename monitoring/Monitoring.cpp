@@ -60,8 +60,10 @@ int StartUpThread() {
     return 1;
 }
 
+}  // namespace
+
 // One poll; 0 when a stop request was seen before the pass.
-int Poll() {
+int MonitoringPoll() {
     WriteLog("Check", "", LOG_LEVEL_INFO, 0);
     std::string strTime;
     if (ExecutePythonScript(strTime)) {
@@ -80,8 +82,6 @@ int Poll() {
     ClearImlList();
     return 1;
 }
-
-}  // namespace
 
 int AllocImlList(DWORD dwCount) {
     ClearImlList();
@@ -130,7 +130,7 @@ void *ZavMonitoringThread(void *) {
     WriteLog("Start", "ZavMonitoringThread", LOG_LEVEL_INFO, 0);
     if (StartUpThread()) {
         for (;;) {
-            if (!Poll()) break;
+            if (!MonitoringPoll()) break;
             WriteLog("Wait", "", LOG_LEVEL_INFO, 0);
             if (WaitForSingleObject(g_hServerStopEvent.load(), g_dwMonitoringCycle) != WAIT_TIMEOUT) break;
         }

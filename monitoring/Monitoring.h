@@ -46,6 +46,9 @@ void ClearImlList();
 int AllocImlList(DWORD dwCount);
 
 void *ZavMonitoringThread(void *pArg);
+// One poll of the loop (fetch, search, pass, record, clear); 0 when a stop
+// request was seen before the pass.
+int MonitoringPoll();
 int SearchNewEventNumber();
 void CheckAndReportIml();
 std::string CreateReportEventMessage(IMLINFO tagIml, std::string strHeadline);
