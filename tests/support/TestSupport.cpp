@@ -13,6 +13,17 @@
 #include "Setting.h"
 #include "zavsmsrv.h"
 
+namespace {
+// ZAV_TEST_PYDIR, ZAV_SOURCE_DIR and ZAV_BUILD_DIR for every test program,
+// whoever runs it (ctest or by hand); an explicit environment wins.
+const bool s_bEnvironment = [] {
+    (void)setenv("ZAV_TEST_PYDIR", ZAV_TEST_PYDIR, 0);
+    (void)setenv("ZAV_SOURCE_DIR", ZAV_TEST_SOURCE_DIR, 0);
+    (void)setenv("ZAV_BUILD_DIR", ZAV_TEST_BUILD_DIR, 0);
+    return true;
+}();
+}  // namespace
+
 ScratchDir::ScratchDir() {
     char tmpl[] = "/tmp/zavtest-XXXXXX";
     const char *p = mkdtemp(tmpl);
