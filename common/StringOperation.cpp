@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -10,24 +11,27 @@
 
 namespace {
 const char *kModule = "StringOperation";
+const char *kLocale = "ja_JP.eucjp";
 }
 
 std::string WideCharToChar(const wchar_t *pwszText) {
     std::string strResult;
     if (!pwszText) return strResult;
-    if (!setlocale(LC_ALL, "ja_JP.eucjp")) ZTRACE(1, kModule, "setlocale eucjp failed!");
+    // Setting a locale costs far more than asking for it; the result is the same.
+    const char *pszCurrent = setlocale(LC_ALL, nullptr);
+    if (!pszCurrent || strcmp(pszCurrent, kLocale) != 0) {
+        if (!setlocale(LC_ALL, kLocale)) ZTRACE(1, kModule, "setlocale eucjp failed!");
+    }
     const size_t n = wcslen(pwszText);
     if (n == 0) return strResult;
-    std::vector<char> buf;
     try {
-        buf.resize(4 * n + 1);
+        strResult.resize(4 * n);
     } catch (...) {
-        return strResult;
+        return std::string();
     }
-    const size_t len = wcstombs(buf.data(), pwszText, 4 * n);
-    if (len == 0 || len == static_cast<size_t>(-1)) return strResult;
-    buf[len < 4 * n ? len : 4 * n] = '\0';
-    strResult.assign(buf.data());
+    const size_t len = wcstombs(&strResult[0], pwszText, 4 * n);
+    if (len == 0 || len == static_cast<size_t>(-1)) return std::string();
+    strResult.resize(len);
     return strResult;
 }
 

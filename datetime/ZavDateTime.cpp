@@ -14,7 +14,12 @@ const char *kModule = "ZavDateTime";
 
 std::string ConvertTimeString(std::string strText) {
     if (strText.empty()) return "";
-    return GetReplaceString(GetSubString(strText, 0, 19), 10, " ");
+    // The first 19 characters with index 10 made a blank, in one copy: this
+    // runs twice per entry of every poll.
+    if (strText.size() < 19) return "";
+    strText.resize(19);
+    strText[10] = ' ';
+    return strText;
 }
 
 std::string GetCurrentDateTime(PyObject *pModule) {

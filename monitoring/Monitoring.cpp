@@ -217,7 +217,7 @@ void CheckAndReportIml() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "CheckAndReportIml", LOG_LEVEL_DEBUG, 0);
     for (DWORD i = 0; i < g_dwMaxIndex; ++i) {
-        const IMLINFO tagIml = g_tagImlList[i];
+        const IMLINFO &tagIml = g_tagImlList[i];
         ZTRACE(0, kModule, "Report Loop. Index : %d, Number : %d", int(i), int(tagIml.dwEventNumber));
         const int bNew = i >= g_dwNewEventIndex ? 1 : 0;
         if (!IsUpdatedEvent(tagIml, bNew)) continue;
@@ -240,7 +240,7 @@ void CheckAndReportIml() {
     ZTRACE(0, kModule, "<");
 }
 
-std::string CreateReportEventMessage(IMLINFO tagIml, std::string strHeadline) {
+std::string CreateReportEventMessage(const IMLINFO &tagIml, const std::string &strHeadline) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "CreateReportEventMessage", LOG_LEVEL_DEBUG, 0);
     const std::string strDate = tagIml.strUpdated.empty() ? "(NOT SET)" : tagIml.strUpdated;

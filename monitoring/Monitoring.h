@@ -51,7 +51,7 @@ void *ZavMonitoringThread(void *pArg);
 int MonitoringPoll();
 int SearchNewEventNumber();
 void CheckAndReportIml();
-std::string CreateReportEventMessage(IMLINFO tagIml, std::string strHeadline);
+std::string CreateReportEventMessage(const IMLINFO &tagIml, const std::string &strHeadline);
 
 // The two texts the pass builds for an entry.
 std::string MakeSummary(const IMLINFO &tagIml);

@@ -2,6 +2,7 @@
 
 #include "PyCompat.h"
 
+#include <memory>
 #include <new>
 
 #include "LogFile.h"
@@ -44,28 +45,54 @@ PyObject *CallModuleFunction(PyObject *pModule, const char *pszName) {
 
 enum ReadOutcome { READ_OK, READ_PARSE_FAILED, READ_NO_POINTER };
 
+// The nine key strings of an entry. Made once per list walk rather than once
+// per entry (the walk is the hot path of a poll); a direct call makes its own.
+struct ItemKeys {
+    PyRef number, message, action, severity, created, updated, eventClass, code, repaired;
+    ItemKeys()
+        : number(ZavPyString_FromString("EventNumber")),
+          message(ZavPyString_FromString("Message")),
+          action(ZavPyString_FromString("RecommendedAction")),
+          severity(ZavPyString_FromString("Severity")),
+          created(ZavPyString_FromString("Created")),
+          updated(ZavPyString_FromString("Updated")),
+          eventClass(ZavPyString_FromString("Class")),
+          code(ZavPyString_FromString("Code")),
+          repaired(ZavPyString_FromString("Repaired")) {
+        PyErr_Clear();  // a key that could not be made reads as "Key NULL"
+    }
+};
+const ItemKeys *s_pWalkKeys = nullptr;
+
+// Publishes a walk's keys to ParsePyListItem for the walk's duration.
+struct WalkKeysScope {
+    explicit WalkKeysScope(const ItemKeys &keys) { s_pWalkKeys = &keys; }
+    ~WalkKeysScope() { s_pWalkKeys = nullptr; }
+};
+
 // The frame the three readers share: argument checks, lookup, conversion,
 // and their log lines, which differ only in the reader's name.
 template <typename T, typename Convert>
 T ReadField(const char *pszReader, const char *pszNullItemTrace, PyObject *pDict, PyObject *pKey,
-            const std::string &strName, T defaultValue, Convert convert) {
-    TraceLog(0, kModule, pszReader, __LINE__, ">");
-    const char *pszName = strName.c_str();
+            const char *pszName, T defaultValue, Convert convert) {
+    if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, ">");
+    if (!pszName) pszName = "";
     if (!pDict) {
-        WriteLog(strName + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
+        WriteLog(std::string(pszName) + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, pszNullItemTrace, pszName);
         return defaultValue;
     }
     if (!pKey) {
-        WriteLog(strName + " Key NULL", pszReader, LOG_LEVEL_ERROR, 0);
+        WriteLog(std::string(pszName) + " Key NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : Key is NULL!", pszName, pszReader);
         return defaultValue;
     }
     PyObject *pValue = PyDict_Check(pDict) ? PyDict_GetItem(pDict, pKey) : nullptr;
     if (!pValue) {
         PyErr_Clear();
-        WriteLog(strName + " NULL", "PyDict_GetItem", LOG_LEVEL_DEBUG, 0);
-        TraceLog(0, kModule, pszReader, __LINE__, "<%s %s : PyDict_GetItem return NULL!", pszName, pszReader);
+        WriteLog(std::string(pszName) + " NULL", "PyDict_GetItem", LOG_LEVEL_DEBUG, 0);
+        if (g_bTraceDetail)
+            TraceLog(0, kModule, pszReader, __LINE__, "<%s %s : PyDict_GetItem return NULL!", pszName, pszReader);
         return defaultValue;
     }
     // Held while converting: a value's own conversion code may change the dictionary.
@@ -79,23 +106,23 @@ T ReadField(const char *pszReader, const char *pszNullItemTrace, PyObject *pDict
         case READ_PARSE_FAILED:
             PyErr_Clear();
             result = defaultValue;
-            WriteLog(strName + " False", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+            WriteLog(std::string(pszName) + " False", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
             TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse return FALSE!", pszName, pszReader);
             break;
         case READ_NO_POINTER:
             PyErr_Clear();
             result = defaultValue;
-            WriteLog(strName + " cRes is NULL", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+            WriteLog(std::string(pszName) + " cRes is NULL", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
             TraceLog(1, kModule, pszReader, __LINE__, "%s %s : cRes is NULL!", pszName, pszReader);
             break;
         }
     } catch (...) {
         PyErr_Clear();
         result = defaultValue;
-        WriteLog(strName + " Fail", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+        WriteLog(std::string(pszName) + " Fail", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse failed!", pszName, pszReader);
     }
-    TraceLog(0, kModule, pszReader, __LINE__, "<");
+    if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, "<");
     return result;
 }
 
@@ -126,8 +153,8 @@ int ZavPyRunStatement(const char *pszStatement) {
     }
 }
 
-std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, std::string strName) {
-    return ReadField<std::wstring>("GetPyDataW", "<%s GetPyDataW : Item is NULL!", pDict, pKey, strName,
+std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
+    return ReadField<std::wstring>("GetPyDataW", "<%s GetPyDataW : Item is NULL!", pDict, pKey, pszName,
                                    std::wstring(), [](PyObject *pValue, std::wstring &result) {
                                        switch (ZavPyReadWide(pValue, result)) {
                                        case ZAV_WIDE_OK:
@@ -142,8 +169,8 @@ std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, std::string strName) {
                                    });
 }
 
-std::string GetPyDataA(PyObject *pDict, PyObject *pKey, std::string strName) {
-    return ReadField<std::string>("GetPyDataA", "<%s GetPyDataA : Iem is NULL!", pDict, pKey, strName,
+std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
+    return ReadField<std::string>("GetPyDataA", "<%s GetPyDataA : Iem is NULL!", pDict, pKey, pszName,
                                   std::string(), [](PyObject *pValue, std::string &result) {
                                       const char *psz = nullptr;
                                       if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
@@ -153,8 +180,8 @@ std::string GetPyDataA(PyObject *pDict, PyObject *pKey, std::string strName) {
                                   });
 }
 
-int GetPyDataI(PyObject *pDict, PyObject *pKey, std::string strName) {
-    return ReadField<int>("GetPyDataI", "<%s GetPyDataI : Item is NULL!", pDict, pKey, strName, 0,
+int GetPyDataI(PyObject *pDict, PyObject *pKey, const char *pszName) {
+    return ReadField<int>("GetPyDataI", "<%s GetPyDataI : Item is NULL!", pDict, pKey, pszName, 0,
                           [](PyObject *pValue, int &result) {
                               int n = 0;
                               if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
@@ -163,11 +190,12 @@ int GetPyDataI(PyObject *pDict, PyObject *pKey, std::string strName) {
                           });
 }
 
-int CheckPyDataI(int nValue, std::string strName, int nMax, int nMin) {
+int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin) {
     ZTRACE(0, kModule, ">");
     int nResult = nValue;
     if (nValue < nMin || nValue > nMax) {
-        WriteLog(strName + "=0x" + IntToString(nValue, 16, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
+        WriteLog(std::string(pszName ? pszName : "") + "=0x" + IntToString(nValue, 16, 1), "GetPyDataI",
+                 LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "Invalid data (0x%x)", unsigned(nValue));
         nResult = 0;
     }
@@ -179,32 +207,26 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
     ZTRACE(0, kModule, ">");
     IMLINFO &tagIml = g_tagImlList[dwIndex];
 
-    PyRef keyNumber(ZavPyString_FromString("EventNumber"));
-    const int nNumber = GetPyDataI(pItem, keyNumber.get(), "EventNumber");
+    std::unique_ptr<ItemKeys> ownKeys;
+    if (!s_pWalkKeys) ownKeys = std::make_unique<ItemKeys>();
+    const ItemKeys &keys = s_pWalkKeys ? *s_pWalkKeys : *ownKeys;
+
+    const int nNumber = GetPyDataI(pItem, keys.number.get(), "EventNumber");
     if (nNumber < 0) {
         WriteLog("EventNumber=" + IntToString(nNumber, 10, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "GetPyDataI EventNumber : %d, error.", nNumber);
     } else {
         tagIml.dwEventNumber = DWORD(nNumber);
     }
-    PyRef keyMessage(ZavPyString_FromString("Message"));
-    tagIml.strMessage = WideCharToChar(GetPyDataW(pItem, keyMessage.get(), "Message").c_str());
-    PyRef keyAction(ZavPyString_FromString("RecommendedAction"));
+    tagIml.strMessage = WideCharToChar(GetPyDataW(pItem, keys.message.get(), "Message").c_str());
     tagIml.strRecommendedAction =
-        WideCharToChar(GetPyDataW(pItem, keyAction.get(), "RecommendedAction").c_str());
-    PyRef keySeverity(ZavPyString_FromString("Severity"));
-    tagIml.strSeverity = GetPyDataA(pItem, keySeverity.get(), "Severity");
-    PyRef keyCreated(ZavPyString_FromString("Created"));
-    tagIml.strCreated = ConvertTimeString(GetPyDataA(pItem, keyCreated.get(), "Created"));
-    PyRef keyUpdated(ZavPyString_FromString("Updated"));
-    tagIml.strUpdated = ConvertTimeString(GetPyDataA(pItem, keyUpdated.get(), "Updated"));
-    PyRef keyClass(ZavPyString_FromString("Class"));
-    tagIml.wEventClass = WORD(CheckPyDataI(GetPyDataI(pItem, keyClass.get(), "Class"), "Class", 127, 1));
-    PyRef keyCode(ZavPyString_FromString("Code"));
-    tagIml.wEventCode = WORD(CheckPyDataI(GetPyDataI(pItem, keyCode.get(), "Code"), "Code", 65535, 1));
-    PyRef keyRepaired(ZavPyString_FromString("Repaired"));
-    tagIml.dwRepaired = GetPyDataI(pItem, keyRepaired.get(), "Repaired") != 0 ? 1 : 0;
-    PyErr_Clear();  // a key that could not be created leaves an error behind
+        WideCharToChar(GetPyDataW(pItem, keys.action.get(), "RecommendedAction").c_str());
+    tagIml.strSeverity = GetPyDataA(pItem, keys.severity.get(), "Severity");
+    tagIml.strCreated = ConvertTimeString(GetPyDataA(pItem, keys.created.get(), "Created"));
+    tagIml.strUpdated = ConvertTimeString(GetPyDataA(pItem, keys.updated.get(), "Updated"));
+    tagIml.wEventClass = WORD(CheckPyDataI(GetPyDataI(pItem, keys.eventClass.get(), "Class"), "Class", 127, 1));
+    tagIml.wEventCode = WORD(CheckPyDataI(GetPyDataI(pItem, keys.code.get(), "Code"), "Code", 65535, 1));
+    tagIml.dwRepaired = GetPyDataI(pItem, keys.repaired.get(), "Repaired") != 0 ? 1 : 0;
 
     ZTRACE(0, kModule, "EventNumber : %d", int(tagIml.dwEventNumber));
     ZTRACE(0, kModule, "Repaired : %d", int(tagIml.dwRepaired));
@@ -265,6 +287,8 @@ int GetImlList(PyObject *pModule) {
             break;
         }
         InitImlList(int(nSize));
+        const ItemKeys keys;
+        const WalkKeysScope scope(keys);
         for (Py_ssize_t i = 0; i < nSize; ++i) {
             try {
                 PyObject *pItem = PyList_GetItem(pList, i);

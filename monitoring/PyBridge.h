@@ -19,7 +19,7 @@ int ExecutePythonScript(std::string &strTime);
 int GetImlList(PyObject *pModule);
 void ParsePyListItem(DWORD dwIndex, PyObject *pItem);
 
-std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, std::string strName);
-std::string GetPyDataA(PyObject *pDict, PyObject *pKey, std::string strName);
-int GetPyDataI(PyObject *pDict, PyObject *pKey, std::string strName);
-int CheckPyDataI(int nValue, std::string strName, int nMax, int nMin);
+std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName);
+std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName);
+int GetPyDataI(PyObject *pDict, PyObject *pKey, const char *pszName);
+int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin);

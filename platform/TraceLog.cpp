@@ -20,7 +20,6 @@ std::string s_strPath;
 std::string s_strIdent;
 uint64_t s_qwMaxBytes = 4096ull * 1024ull;
 DWORD s_dwGeneration = 5;
-volatile int s_bDetail = 0;
 bool s_bInit = false;
 
 const char *kDetailValue =
@@ -41,6 +40,8 @@ void RotateLocked() {
 
 }  // namespace
 
+volatile int g_bTraceDetail = 0;
+
 int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, DWORD dwGeneration, DWORD) {
     std::lock_guard<std::mutex> lock(s_mtxTrace);
     s_strPath = pszPath ? pszPath : "";
@@ -48,16 +49,16 @@ int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, D
     s_qwMaxBytes = uint64_t(dwMaxSizeKB ? dwMaxSizeKB : 1) * 1024ull;
     s_dwGeneration = dwGeneration > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dwGeneration;
     DWORD dwDetail = 0;
-    if (getreg(kDetailValue, REG_DWORD, sizeof dwDetail, &dwDetail) == 0) s_bDetail = dwDetail == 1;
+    if (getreg(kDetailValue, REG_DWORD, sizeof dwDetail, &dwDetail) == 0) g_bTraceDetail = dwDetail == 1;
     s_bInit = !s_strPath.empty();
     return s_bInit ? 1 : 0;
 }
 
-void TraceLogSetDetail(int bOn) { s_bDetail = bOn ? 1 : 0; }
-int TraceLogDetailEnabled() { return s_bDetail; }
+void TraceLogSetDetail(int bOn) { g_bTraceDetail = bOn ? 1 : 0; }
+int TraceLogDetailEnabled() { return g_bTraceDetail; }
 
 int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int nLine, const char *pszFormat, ...) {
-    if (dwLevel == 0 && !s_bDetail) return 0;
+    if (dwLevel == 0 && !g_bTraceDetail) return 0;
     if (!pszFormat) return 0;
     const int savedErrno = errno;  // tracing must not disturb the caller's error
     char stack[1024];

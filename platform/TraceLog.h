@@ -13,9 +13,15 @@ int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int 
 // TraceDetail of ...\Log\zavsmsrv_internal, or TraceLogSetDetail).
 void TraceLogSetDetail(int bOn);
 int TraceLogDetailEnabled();
+// Read by ZTRACE so a detail record that is off costs no call at all.
+extern volatile int g_bTraceDetail;
 
 // Upper bound of rotation generations: a loop over 4294967295 backups would
 // run for hours.
 #define ZAV_MAX_GENERATION 999u
 
-#define ZTRACE(level, module, ...) TraceLog((level), (module), __func__, __LINE__, __VA_ARGS__)
+#define ZTRACE(level, module, ...)                                       \
+    do {                                                                 \
+        if ((level) != 0 || g_bTraceDetail)                              \
+            (void)TraceLog((level), (module), __func__, __LINE__, __VA_ARGS__); \
+    } while (0)

@@ -109,7 +109,7 @@ bool GetCheckedImlInfo() {
     return true;
 }
 
-bool SetCheckedImlInfo(IMLINFO tagIml) {
+bool SetCheckedImlInfo(const IMLINFO &tagIml) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
     IMLINFO &c = g_tagCheckedIml;
@@ -153,7 +153,7 @@ bool SetCheckedImlInfo(IMLINFO tagIml) {
     return true;
 }
 
-bool IsUpdatedEvent(IMLINFO tagIml, int bNew) {
+bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew) {
     ZTRACE(0, kModule, ">");
     const IMLINFO &c = g_tagCheckedIml;
     if (tagIml.dwEventNumber == c.dwEventNumber && tagIml.strCreated == c.strCreated &&
@@ -279,7 +279,7 @@ bool GetTargetEventInfo() {
     return false;
 }
 
-bool IsTargetEvent(IMLINFO tagIml, std::string &strText) {
+bool IsTargetEvent(const IMLINFO &tagIml, std::string &strText) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "IsTargetEvent", LOG_LEVEL_DEBUG, 0);
     bool bMatch = false;
@@ -320,7 +320,7 @@ DWORD CreateShortEventID(WORD wClass, WORD wCode) {
     return dwShort;
 }
 
-DWORD CreateReportEventID(int bPast, IMLINFO tagIml) {
+DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "CreateReportEventID", LOG_LEVEL_DEBUG, 0);
     const DWORD dwShort = CreateShortEventID(tagIml.wEventClass, tagIml.wEventCode);

@@ -9,6 +9,8 @@
 #include "Monitoring.h"
 #include "NTwin32.h"
 
+// Entries are passed by const reference: the pass calls these for every
+// entry of every poll, and none keeps or changes what it is given.
 #define ZAV_DEFINITION_FILE "/data/zavsmsrv.conf"
 // Largest interval in seconds whose millisecond count fits 32 bits.
 #define ZAV_MAX_MONITOR_INTERVAL 4294967u
@@ -19,12 +21,12 @@ extern int g_bJapaneseMessage;
 void GetMonitoringInfo();
 
 bool GetCheckedImlInfo();
-bool SetCheckedImlInfo(IMLINFO tagIml);
-bool IsUpdatedEvent(IMLINFO tagIml, int bNew);
+bool SetCheckedImlInfo(const IMLINFO &tagIml);
+bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew);
 
 bool GetTargetEventInfo();
 bool ConvertTargetEventInfo(std::string strText, WORD &wClass, WORD &wCode);
 
-bool IsTargetEvent(IMLINFO tagIml, std::string &strText);
+bool IsTargetEvent(const IMLINFO &tagIml, std::string &strText);
 DWORD CreateShortEventID(WORD wClass, WORD wCode);
-DWORD CreateReportEventID(int bPast, IMLINFO tagIml);
+DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml);
