@@ -1,5 +1,8 @@
 #include "LogFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +35,20 @@ struct FileGuard {
         if (fp) (void)fclose(fp);
     }
 };
+
+// Opens for appending, creating the file 0644 whatever the umask, and never
+// through a symbolic link planted at the path (the service runs as root).
+FILE *OpenAppend(const std::string &strPath) {
+    const int fd = open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    FILE *fp = fdopen(fd, "a");
+    if (!fp) {
+        const int e = errno;
+        (void)close(fd);
+        errno = e;
+    }
+    return fp;
+}
 
 DWORD CapGeneration(DWORD dw) { return dw > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dw; }
 
@@ -70,7 +87,7 @@ void WriteLog(std::string strMessage, std::string strFunction, DWORD dwLevel, in
     strLine += '\n';
     {
         FileGuard f;
-        f.fp = fopen(g_strLogFilePath.c_str(), "a");
+        f.fp = OpenAppend(g_strLogFilePath);
         if (!f.fp) return;
         (void)fwrite(strLine.data(), 1, strLine.size(), f.fp);
         (void)fflush(f.fp);
@@ -159,7 +176,7 @@ void WriteDat(std::string strRecord) {
         g_dwDatCurrentSize = 0;
     }
     FileGuard f;
-    f.fp = fopen(strPath.c_str(), "a");
+    f.fp = OpenAppend(strPath);
     if (!f.fp) {
         // The open's own error: it describes the failure, unlike a stale code.
         WriteLog("0x" + IntToString(errno, 16, 1), "WriteDat", LOG_LEVEL_ERROR, 0);

@@ -2,6 +2,8 @@
 
 #include "PyCompat.h"
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <new>
 
@@ -39,6 +41,41 @@ void TraceAndClearPyError(const char *pszFunction) {
     TraceLog(1, kModule, pszFunction, __LINE__, "Python error: %s", strText.c_str());
 }
 
+const char *kScriptDir = "/opt/kym/tolvex_sa/bin";
+
+// A module folder or file anyone may write would let anyone run code as the
+// service (root): such a module is not imported, or not used when found there.
+bool WorldWritable(const std::string &strPath) {
+    struct stat st {};
+    return stat(strPath.c_str(), &st) == 0 && (st.st_mode & S_IWOTH) != 0;
+}
+
+// The first unsafe place among the module file and its folder, or empty.
+std::string UnsafeModulePlace(const std::string &strFile) {
+    const size_t slash = strFile.rfind('/');
+    const std::string strDir = slash == std::string::npos ? "." : (slash == 0 ? "/" : strFile.substr(0, slash));
+    if (WorldWritable(strDir)) return strDir;
+    if (WorldWritable(strFile)) return strFile;
+    return "";
+}
+
+// Where the imported module came from (its __file__), or empty.
+std::string ModuleFile(PyObject *pModule) {
+    PyRef file(PyObject_GetAttrString(pModule, "__file__"));
+    const char *psz = nullptr;
+    std::string strFile;
+    if (file && PyArg_Parse(file.get(), "s", &psz) && psz) strFile = psz;
+    PyErr_Clear();
+    return strFile;
+}
+
+bool RefuseUnsafeModule(const std::string &strPlace) {
+    if (strPlace.empty()) return false;
+    WriteLog("World-writable " + strPlace, "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
+    ZTRACE(1, kModule, "zavsmsrv not used: %s is world-writable.", strPlace.c_str());
+    return true;
+}
+
 PyObject *CallModuleFunction(PyObject *pModule, const char *pszName) {
     return PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
 }
@@ -73,13 +110,13 @@ struct WalkKeysScope {
 // The frame the three readers share: argument checks, lookup, conversion,
 // and their log lines, which differ only in the reader's name.
 template <typename T, typename Convert>
-T ReadField(const char *pszReader, const char *pszNullItemTrace, PyObject *pDict, PyObject *pKey,
+T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyObject *pKey,
             const char *pszName, T defaultValue, Convert convert) {
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, ">");
     if (!pszName) pszName = "";
     if (!pDict) {
         WriteLog(std::string(pszName) + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
-        TraceLog(1, kModule, pszReader, __LINE__, pszNullItemTrace, pszName);
+        TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : %s is NULL!", pszName, pszReader, pszItemWord);
         return defaultValue;
     }
     if (!pKey) {
@@ -154,7 +191,7 @@ int ZavPyRunStatement(const char *pszStatement) {
 }
 
 std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::wstring>("GetPyDataW", "<%s GetPyDataW : Item is NULL!", pDict, pKey, pszName,
+    return ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName,
                                    std::wstring(), [](PyObject *pValue, std::wstring &result) {
                                        switch (ZavPyReadWide(pValue, result)) {
                                        case ZAV_WIDE_OK:
@@ -170,7 +207,7 @@ std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
 }
 
 std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::string>("GetPyDataA", "<%s GetPyDataA : Iem is NULL!", pDict, pKey, pszName,
+    return ReadField<std::string>("GetPyDataA", "Iem", pDict, pKey, pszName,
                                   std::string(), [](PyObject *pValue, std::string &result) {
                                       const char *psz = nullptr;
                                       if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
@@ -181,7 +218,7 @@ std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
 }
 
 int GetPyDataI(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<int>("GetPyDataI", "<%s GetPyDataI : Item is NULL!", pDict, pKey, pszName, 0,
+    return ReadField<int>("GetPyDataI", "Item", pDict, pKey, pszName, 0,
                           [](PyObject *pValue, int &result) {
                               int n = 0;
                               if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
@@ -323,7 +360,17 @@ int ExecutePythonScript(std::string &strTime) {
     strTime.clear();
     int nResult = 0;
     try {
+        if (RefuseUnsafeModule(UnsafeModulePlace(std::string(kScriptDir) + "/zavsmsrv.py"))) {
+            WriteLog("End", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
+            ZTRACE(0, kModule, "<");
+            return 0;
+        }
         PyRef module(PyImport_ImportModule("zavsmsrv"));
+        if (module && RefuseUnsafeModule(UnsafeModulePlace(ModuleFile(module.get())))) {
+            WriteLog("End", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
+            ZTRACE(0, kModule, "<");
+            return 0;
+        }
         if (!module) {
             WriteLog("NULL", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
             ZTRACE(1, kModule, "PyImport_ImportModule NULL.");

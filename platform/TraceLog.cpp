@@ -95,7 +95,7 @@ int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int 
     struct stat sb{};
     if (stat(s_strPath.c_str(), &sb) == 0 && uint64_t(sb.st_size) + strLine.size() > s_qwMaxBytes && sb.st_size > 0)
         RotateLocked();
-    int fd = open(s_strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
+    int fd = open(s_strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd >= 0) {
         ssize_t w = write(fd, strLine.data(), strLine.size());
         (void)w;
