@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,6 +97,26 @@ int FsyncDir(const std::string &strDir) {
     int rc = fsync(fd) == 0 ? 0 : errno;
     (void)close(fd);
     return rc;
+}
+
+// A write killed between creating its temporary file and the rename leaves
+// the file behind; a later write of the same value removes such leftovers
+// once they are old enough not to be another writer's work in progress.
+void RemoveStaleTemporaries(const std::string &strPath) {
+    const size_t slash = strPath.rfind('/');
+    const std::string strDir = strPath.substr(0, slash);
+    const std::string strPrefix = strPath.substr(slash + 1) + ".tmp";
+    DIR *d = opendir(strDir.c_str());
+    if (!d) return;
+    const time_t now = time(nullptr);
+    while (dirent *e = readdir(d)) {
+        if (strncmp(e->d_name, strPrefix.c_str(), strPrefix.size()) != 0) continue;
+        const std::string strTmp = strDir + "/" + e->d_name;
+        struct stat st {};
+        if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60)
+            (void)unlink(strTmp.c_str());
+    }
+    closedir(d);
 }
 
 bool IsDir(const std::string &s) {
@@ -294,6 +315,7 @@ LONG RegSetValueEx(HKEY hKey, const char *lpValueName, DWORD, DWORD dwType, cons
         return Fail(EINVAL);
     }
     if (int e = WriteFileAtomic(strPath, strContent)) return Fail(e);
+    RemoveStaleTemporaries(strPath);
     return ERROR_SUCCESS;
 }
 
