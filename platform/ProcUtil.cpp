@@ -106,4 +106,9 @@ int GetSystemDefaultLANGWithSetenv(char *pszBuffer) {
     return 1;
 }
 
-void daemon_sigterm_handler(int) { ServiceStop(); }
+// Weak: tools that link this layer without the service (zavreg) have none.
+extern void ServiceStop() __attribute__((weak));
+
+void daemon_sigterm_handler(int) {
+    if (ServiceStop) ServiceStop();
+}
