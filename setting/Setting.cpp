@@ -230,10 +230,16 @@ bool GetTargetEventInfo() {
     }
     int nIndex = -1;
     std::string strLine;
+    bool bReadError = false;
     try {
         while (!file.eof()) {
             strLine.clear();
             std::getline(file, strLine);
+            // A failed read (a folder at the path, an I/O error) never reaches the end of the file.
+            if (file.bad() || (file.fail() && !file.eof())) {
+                bReadError = true;
+                break;
+            }
             if (strLine.empty()) continue;
             const std::string strFirst = GetSubString(strLine, 0, 1);
             if (strFirst == "#") continue;
@@ -266,6 +272,11 @@ bool GetTargetEventInfo() {
         // A line too long to hold: the file cannot be a definition file.
         strLine = "(line too long)";
         nIndex = -1;
+    }
+    if (bReadError) {
+        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
+        ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
+        return false;
     }
     if (DWORD(nIndex) <= DWORD(ZAV_TARGET_ROWS - 1)) {
         WriteLog(IntToString(nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);

@@ -1,4 +1,7 @@
 // The definition file parser and the section-name conversion.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -86,6 +89,17 @@ TEST_F(DefinitionFile, MissingFileReportsNotFoundAndFails) {
     EXPECT_TRUE(LogHas("[GetTargetEventInfo],Error,File Open"));
     EXPECT_TRUE(TraceHas(1, "<open zavsmsrv.conf failed."));
     ExpectRow(0, 0, 0);
+}
+
+TEST_F(DefinitionFile, UnreadableFileFailsLikeAMissingOne) {
+    // A folder at the path opens but cannot be read; a read loop waiting for
+    // the end of the file would never end.
+    ASSERT_EQ(0, mkdir((g_strZavDir + "/data/zavsmsrv.conf").c_str(), 0755));
+    alarm(60);
+    EXPECT_FALSE(GetTargetEventInfo());
+    alarm(0);
+    ExpectReported("Definition File(zavsmsrv.conf) Not Found");
+    EXPECT_TRUE(LogHas("[GetTargetEventInfo],Error,File Open"));
 }
 
 TEST_F(DefinitionFile, SectionsFillRowsInFileOrderWithTexts) {
