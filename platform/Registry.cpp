@@ -260,10 +260,11 @@ LONG RegOpenKeyEx(HKEY hKey, const char *lpSubKey, DWORD, DWORD samDesired, HKEY
 LONG RegCreateKeyEx(HKEY hKey, const char *lpSubKey, HKEY *phkResult) {
     std::string strDir, strRel;
     if (!KeyInfo(hKey, strDir) || !SubKeyToRel(lpSubKey ? lpSubKey : "", strRel)) return Fail(EINVAL);
-    // strRel is "/A/B/C": create each level in turn.
-    for (size_t pos = 1; pos <= strRel.size(); ++pos) {
-        if (pos != strRel.size() && strRel[pos] != '/') continue;
-        const std::string strPart = strDir + strRel.substr(0, pos);
+    // Every level from the registry root down, the root itself included.
+    const std::string strFull = strDir + strRel;
+    for (size_t pos = 1; pos <= strFull.size(); ++pos) {
+        if (pos != strFull.size() && strFull[pos] != '/') continue;
+        const std::string strPart = strFull.substr(0, pos);
         if (mkdir(strPart.c_str(), 0755) != 0 && errno != EEXIST) return Fail(errno);
     }
     if (phkResult) return RegOpenKeyEx(hKey, lpSubKey, 0, KEY_ALL_ACCESS, phkResult);
