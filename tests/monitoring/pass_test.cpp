@@ -109,6 +109,16 @@ TEST(PassTexts, SummaryAndDataRecordFormats) {
     EXPECT_EQ("07,0,Critical,0A,123,U,C,a,b\nc,,", MakeDatRecord(t, "07,0,Critical,0A,123"));
 }
 
+TEST_F(Pass, DataRecordAndSummaryLineAreByteExact) {
+    IMLINFO t = E(123, 7, 8, 0x1F, 0x0004, "OK", 1);
+    t.strMessage = "PSU \xC5\xC5\xB8\xBB, bay 2";
+    List({t}, 0);
+    CheckAndReportIml();
+    EXPECT_EQ("123,1,OK,1F,04,2026-12-06 01:00:08,2026-12-06 01:00:07,PSU \xC5\xC5\xB8\xBB, bay 2,act123,\n", Dat());
+    EXPECT_TRUE(LogHas("[CheckAndReportIml],123,1,OK,1F,04"));
+    EXPECT_TRUE(CapturedIndications().empty());  // not in the table
+}
+
 TEST_F(Pass, NewTailIsRecordedReportedAndCheckedInTurn) {
     std::vector<IMLINFO> v;
     for (int i = 0; i < 4; ++i) v.push_back(E(DWORD(i + 1), i, i, 0x01, 0x0002, "Critical"));
