@@ -24,14 +24,17 @@ std::string WideCharToChar(const wchar_t *pwszText) {
     }
     const size_t n = wcslen(pwszText);
     if (n == 0) return strResult;
+    // One conversion buffer per thread, so the result is allocated at its
+    // exact size; a buffer grown by a huge text is not kept.
+    thread_local std::string t_strBuffer;
     try {
-        strResult.resize(4 * n);
+        t_strBuffer.resize(4 * n);
     } catch (...) {
-        return std::string();
+        return strResult;
     }
-    const size_t len = wcstombs(&strResult[0], pwszText, 4 * n);
-    if (len == 0 || len == static_cast<size_t>(-1)) return std::string();
-    strResult.resize(len);
+    const size_t len = wcstombs(&t_strBuffer[0], pwszText, 4 * n);
+    if (len != 0 && len != static_cast<size_t>(-1)) strResult.assign(t_strBuffer, 0, len);
+    if (t_strBuffer.capacity() > 65536) std::string().swap(t_strBuffer);
     return strResult;
 }
 
