@@ -36,7 +36,8 @@ void GetMonitoringInfo() {
     } else {
         g_dwMonitoringCycle = 30000;
     }
-    WriteLog("Cycle=" + IntToString(int(g_dwMonitoringCycle), 10, 1), "", LOG_LEVEL_INFO, 0);
+    // Unsigned: cycles above 2147483647 ms would read as negative through IntToString.
+    WriteLog("Cycle=" + std::to_string(g_dwMonitoringCycle), "", LOG_LEVEL_INFO, 0);
     DWORD dwJapanese = 0;
     g_bJapaneseMessage = (GetRegValue(ZAV_PARAMETERS_KEY, "JapaneseMessage", dwJapanese) && dwJapanese == 1) ? 1 : 0;
     WriteLog("JP=" + IntToString(g_bJapaneseMessage, 10, 1), "", LOG_LEVEL_INFO, 0);
