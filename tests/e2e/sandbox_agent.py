@@ -10,9 +10,13 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 INSTALL = '/opt/kym/tolvex_sa'
+# Exit status of every orphan reaped here (a detached daemon's own status):
+# the code, or minus the signal that ended it.
+EXITS = {}
 ENV = {'PATH': '/usr/sbin:/usr/bin:/sbin:/bin'}
 # The sanitizer build's daemon needs its runtime options; nothing else passes.
 for _name in ('ASAN_OPTIONS', 'LSAN_OPTIONS', 'UBSAN_OPTIONS', 'TSAN_OPTIONS'):
@@ -37,11 +41,25 @@ def setup(cfg):
 def reap():
     while True:
         try:
-            pid, _ = os.waitpid(-1, os.WNOHANG)
+            pid, status = os.waitpid(-1, os.WNOHANG)
         except ChildProcessError:
             return
         if pid == 0:
             return
+        EXITS[pid] = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status)
+
+
+def proc_info(pid):
+    """Session, process group, parent and the caught-signal mask of a live process."""
+    try:
+        with open('/proc/%d/stat' % pid) as f:
+            fields = f.read().rsplit(')', 1)[1].split()
+        with open('/proc/%d/status' % pid) as f:
+            status = dict(line.rstrip('\n').split(':\t', 1) for line in f if ':\t' in line)
+    except (IOError, OSError, IndexError, ValueError):
+        return {'alive': False}
+    return {'alive': fields[0] != 'Z', 'ppid': int(fields[1]), 'pgrp': int(fields[2]),
+            'session': int(fields[3]), 'sigcgt': int(status.get('SigCgt', '0'), 16)}
 
 
 def comm_pids(name):
@@ -67,16 +85,21 @@ def handle(cmd, children):
     if op == 'run':
         env = dict(ENV)
         env.update(cmd.get('env', {}))
-        p = subprocess.Popen(cmd['argv'], env=env, cwd='/', stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            out, err = p.communicate(timeout=cmd.get('timeout', 60))
-        except subprocess.TimeoutExpired:
-            p.kill()
-            out, err = p.communicate()
-            return {'rc': None, 'timeout': True}
-        return {'rc': p.returncode, 'stdout': out.decode('utf-8', 'replace'),
-                'stderr': err.decode('utf-8', 'replace')}
+        # Files, not pipes: a child forked under systemd keeps the launcher's
+        # streams open, and waiting for their end would wait for the child.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = subprocess.Popen(cmd['argv'], env=env, cwd='/', stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err)
+            try:
+                p.wait(timeout=cmd.get('timeout', 60))
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                return {'rc': None, 'timeout': True}
+            out.seek(0)
+            err.seek(0)
+            return {'rc': p.returncode, 'stdout': out.read().decode('utf-8', 'replace'),
+                    'stderr': err.read().decode('utf-8', 'replace')}
     if op == 'spawn':
         env = dict(ENV)
         env.update(cmd.get('env', {}))
@@ -101,6 +124,11 @@ def handle(cmd, children):
                 return {'gone': True}
             time.sleep(0.05)
         return {'gone': False}
+    if op == 'exits':
+        reap()
+        return {'exits': [[pid, code] for pid, code in sorted(EXITS.items())]}
+    if op == 'proc':
+        return proc_info(cmd['pid'])
     if op == 'threads':
         try:
             return {'threads': len(os.listdir('/proc/%d/task' % cmd['pid']))}

@@ -108,6 +108,36 @@ class Sandbox(object):
     def wait_gone(self, name='ZAVsmsrv', timeout=30):
         return self._ask(op='wait_gone', name=name, timeout=timeout)['gone']
 
+    def exits(self):
+        """Exit status of every orphan the sandbox has reaped (a detached
+        daemon's own status), by PID: the code, or minus the signal."""
+        return dict((pid, code) for pid, code in self._ask(op='exits')['exits'])
+
+    def wait_exit(self, pid, timeout=30):
+        """Waits until process `pid` has ended; its exit status, or None."""
+        deadline = time.time() + timeout
+        while True:
+            code = self.exits().get(pid)
+            if code is not None or time.time() >= deadline:
+                return code
+            time.sleep(0.05)
+
+    def process(self, pid):
+        """alive, ppid, pgrp, session and the caught-signal mask of a process."""
+        return self._ask(op='proc', pid=pid)
+
+    def wait_sigterm_handler(self, pid, timeout=10):
+        """Waits until process `pid` catches SIGTERM (its handler is set)."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            info = self.process(pid)
+            if not info['alive']:
+                return False
+            if info['sigcgt'] & (1 << 14):
+                return True
+            time.sleep(0.002)
+        return False
+
     # -- the service -------------------------------------------------------
     def start_core(self):
         """Starts a stand-in core daemon: a process named ZAVntserver."""
@@ -223,6 +253,25 @@ class Sandbox(object):
         typ, _, value = r.stdout.rstrip('\n').partition(' ')
         return int(value) if typ == 'dword' else value
 
+    def preset(self, **values):
+        """Stores every setting the service reads at start-up, so that no
+        registry read waits for its retries; keyword arguments override the
+        parameters (MonitorInterval=10) or the log settings (LogLevel=5)."""
+        params = {'MonitorInterval': 3600, 'JapaneseMessage': 0, 'NumberOfBackup': 4, 'MaxDatSize': 65536}
+        log = {'LogLevel': 3, 'Generation': 2, 'MaxLogSize': 524288}
+        for name, value in values.items():
+            (log if name in log else params)[name] = value
+        for name, value in params.items():
+            self.set_reg(PARAMS, name, 'dword', value)
+        self.set_reg(LOGKEY, 'FilePath', 'expand_sz', '/opt/kym/tolvex_sa/log/zavsmflw.log')
+        for name, value in log.items():
+            self.set_reg(LOGKEY, name, 'dword', value)
+
+    def create_key(self, key):
+        r = self.zavreg('create', key)
+        if r.returncode != 0:
+            raise SandboxError('zavreg create failed: %s' % r.stderr)
+
     def value_file(self, key, name):
         parts = [p.upper() for p in key.split('\\') if p]
         return self.path('registry/HKEY_LOCAL_MACHINE/%s/V_%s' % ('/'.join(parts), name.upper()))
@@ -239,6 +288,8 @@ class Sandbox(object):
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            stream.close()
         if not os.environ.get('ZAV_KEEP_SANDBOX'):
             shutil.rmtree(self.scratch, ignore_errors=True)
 

@@ -1,0 +1,142 @@
+"""Start modes and exit statuses of the launched daemon: classic start (no
+unit file, or a unit file but no executable systemctl) with its single-instance
+test, start under systemd (the parent records the child and a second instance
+is allowed), a missing core daemon and a PID file that cannot be written.
+"""
+import os
+import re
+import time
+import unittest
+
+from zavsandbox import Sandbox, SandboxError
+
+
+def open_sandbox(test, **kw):
+    try:
+        return Sandbox(**kw)
+    except SandboxError as e:
+        test.fail('the end-to-end sandbox cannot be made: %s' % e)
+
+
+class StartModes(unittest.TestCase):
+    def wait_pidfile(self, sb, timeout=10):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            data = sb.pidfile()
+            if data and re.match(br'^[0-9]+$', data) and int(data) in sb.pids():
+                return data
+            time.sleep(0.02)
+        self.fail('no PID file naming a running daemon: %r, running %r' % (sb.pidfile(), sb.pids()))
+
+    def assert_pid_file_names(self, sb, data, pid):
+        self.assertRegex(data, br'^[0-9]+$', 'the PID file holds digits only, no line end')
+        self.assertEqual(pid, int(data))
+
+    def stop_all(self, sb, pids):
+        self.assertTrue(sb.stop(), 'the daemon did not stop on SIGTERM')
+        for pid in pids:
+            self.assertEqual(0, sb.wait_exit(pid), 'exit status of daemon %d' % pid)
+
+    def test_classic_start_records_its_pid_and_refuses_a_second_instance(self):
+        with open_sandbox(self) as sb:
+            sb.preset()
+            sb.start_core()
+            self.assertEqual(0, sb.start())
+            data = self.wait_pidfile(sb)
+            pids = sb.pids()
+            self.assertEqual(1, len(pids), pids)
+            pid = pids[0]
+            self.assert_pid_file_names(sb, data, pid)
+            self.assertEqual(pid, sb.process(pid)['session'], 'a classic start detaches into its own session')
+            self.assertTrue(sb.wait_log('Wait'))
+            self.assertIn('PID=%02d' % pid, sb.oplog_messages())
+
+            self.assertEqual(7, sb.start(), 'a second classic start while one runs')
+            self.assertEqual([pid], sb.pids())
+            self.assertEqual(data, sb.pidfile(), 'the refused start leaves the PID file alone')
+            self.assertEqual(1, sb.oplog_messages().count('Start'), 'the refused start must not run the service')
+            self.stop_all(sb, [pid])
+
+    def test_start_without_core_daemon_exits_1(self):
+        with open_sandbox(self) as sb:
+            sb.preset()
+            self.assertEqual(1, sb.start())
+            self.assertEqual([], sb.pids())
+            self.assertIsNone(sb.pidfile(), 'no PID file without the core daemon')
+            self.assertEqual('', sb.oplog(), 'the service must not start without the core daemon')
+
+    def test_systemd_start_records_the_child_and_allows_a_second_instance(self):
+        with open_sandbox(self, systemd=True) as sb:
+            sb.preset()
+            sb.start_core()
+            self.assertEqual(0, sb.start(), 'the parent exits 0 once it has recorded the child')
+            first = self.wait_pidfile(sb)
+            pids = sb.pids()
+            self.assertEqual(1, len(pids), pids)
+            child = pids[0]
+            self.assert_pid_file_names(sb, first, child)
+            self.assertNotEqual(child, sb.process(child)['session'], 'under systemd the child keeps its session')
+            self.assertTrue(sb.wait_log('Wait'))
+
+            self.assertEqual(0, sb.start(), 'under systemd a second instance is not refused')
+            deadline = time.time() + 10
+            while time.time() < deadline and len(sb.pids()) < 2:
+                time.sleep(0.02)
+            pids = sb.pids()
+            self.assertEqual(2, len(pids), 'two daemons run: %r' % pids)
+            second = [p for p in pids if p != child][0]
+            deadline = time.time() + 10
+            while time.time() < deadline and sb.pidfile() != str(second).encode():
+                time.sleep(0.02)
+            self.assert_pid_file_names(sb, sb.pidfile(), second)
+            self.assertTrue(sb.wait_log('Wait', count=2))
+            self.stop_all(sb, pids)
+
+    def test_unit_file_without_executable_systemctl_starts_classic(self):
+        with open_sandbox(self, mask_systemctl=True) as sb:
+            self.assertTrue(os.path.exists(os.path.join(sb.unit_dir, 'ZAVsmsrv.service')))
+            sb.preset()
+            sb.start_core()
+            self.assertEqual(0, sb.start())
+            data = self.wait_pidfile(sb)
+            pid = sb.pids()[0]
+            self.assert_pid_file_names(sb, data, pid)
+            self.assertEqual(pid, sb.process(pid)['session'], 'a classic start detaches into its own session')
+            self.assertTrue(sb.wait_log('Wait'))
+            self.assertEqual(7, sb.start(), 'the running-instance test applies in classic mode')
+            self.assertEqual([pid], sb.pids())
+            self.stop_all(sb, [pid])
+
+    def test_unwritable_pid_file_ends_the_classic_daemon_with_status_3(self):
+        with open_sandbox(self) as sb:
+            sb.preset()
+            core = sb.start_core()
+            os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
+            # The launcher itself ends inside daemon() with 0; the detached
+            # process is the one that meets the PID file.
+            self.assertEqual(0, sb.start())
+            deadline = time.time() + 20
+            ended = {}
+            while time.time() < deadline:
+                ended = dict((p, c) for p, c in sb.exits().items() if p != core)
+                if ended and not sb.pids():
+                    break
+                time.sleep(0.05)
+            self.assertEqual([], sb.pids(), 'the daemon must end without its PID file')
+            self.assertEqual([3], list(ended.values()), 'exit status of the detached daemon')
+            self.assertEqual('', sb.oplog(), 'the service must not start without its PID file')
+
+    def test_unwritable_pid_file_makes_the_systemd_parent_exit_3(self):
+        with open_sandbox(self, systemd=True) as sb:
+            sb.preset()
+            sb.start_core()
+            os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
+            self.assertEqual(3, sb.start())
+            # The child does not depend on the parent's PID file; do not leave it running.
+            if sb.daemon_pid(timeout=2):
+                self.assertTrue(sb.wait_log('Wait'))
+                self.assertTrue(sb.stop())
+
+
+if __name__ == '__main__':
+    unittest.main()
