@@ -1,0 +1,132 @@
+"""Bad answers of the controller script module: failing statuses, raising
+calls, an unusable clock and an empty log cost only their poll (logged,
+nothing recorded or persisted) and the service keeps polling; entries with
+fields of the wrong type or out of range are recorded with the fields'
+defaults.
+"""
+import unittest
+
+from zavsandbox import PARAMS, Sandbox, SandboxError
+
+STATE = ('CheckedTime', 'ServiceStart', 'ReadEventNumber', 'ReadCreated', 'ReadUpdated', 'ReadEventClass',
+         'ReadEventCode', 'ReadRepaired')
+
+
+def entry(number, severity, created, message, klass=1, code=2, repaired=0, action=u''):
+    stamp = '2026-12-07T' + created
+    return {'EventNumber': number, 'Class': klass, 'Code': code, 'Severity': severity, 'Repaired': repaired,
+            'Created': stamp, 'Updated': stamp, 'Message': message, 'RecommendedAction': action}
+
+
+# scenario changes of one failing poll, the line it must leave in the operation log
+FAILING_POLLS = [
+    ({'iml_status': 500}, '[CallMethod],Error,Status=500'),
+    ({'raise': 'get_iml'}, '[PyObject_CallMethod],Error,NULL'),
+    ({'raise': 'get_datetime'}, '[PyObject_CallMethod],Error,DateTime NULL'),
+    ({'datetime_status': 404}, '[CallMethod],Error,DateTime Status=404'),
+    ({'datetime_status': 5}, '[CallMethod],Error,DateTime Status=05'),
+    ({'clock': '2026-12-07T06:0'}, '[GetCurrentDateTime],Debug,'),
+    ({'entries': []}, '[PyList_Size],Debug,Size=00'),
+]
+
+
+class BadControllerInput(unittest.TestCase):
+    def sandbox(self):
+        try:
+            sb = Sandbox()
+        except SandboxError as e:
+            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb.preset(LogLevel=5, MonitorInterval=10)
+        sb.write_conf('[00010002]\n')
+        sb.start_core()
+        return sb
+
+    def state(self, sb):
+        return (sb.datfile(), sb.indications(), dict((name, sb.get_reg(PARAMS, name)) for name in STATE))
+
+    def assert_running_after(self, sb, waits):
+        self.assertTrue(sb.wait_log('Wait', count=waits, timeout=60), 'no poll: %s' % sb.oplog()[-2000:])
+        self.assertTrue(sb.daemon_pid(timeout=1), 'the daemon must keep running after a failed poll')
+
+    def test_failed_polls_record_nothing_and_the_service_keeps_polling(self):
+        with self.sandbox() as sb:
+            # First start, first poll fails after the clock was read: nothing
+            # is persisted, not even the first-start flag.
+            good = [entry(1, 'Critical', '04:00:00', u'Fan 1 failed'),
+                    entry(2, 'Critical', '05:00:05', u'Fan 2 failed')]
+            sb.write_scenario({'clock': '2026-12-07T05:00:00', 'iml_status': 500, 'entries': good})
+            self.assertEqual(0, sb.start())
+            self.assert_running_after(sb, 1)
+            self.assertIn('[CallMethod],Error,Status=500', sb.oplog_messages())
+            self.assertEqual((b'', [], dict((name, None) for name in STATE)), self.state(sb))
+
+            # The next poll of the same run works; the service start is the
+            # clock of the first poll that read it (05:00:00), so entry 2 is
+            # current and entry 1 a past entry of the first start.
+            sb.write_scenario({'clock': '2026-12-07T05:00:10', 'entries': good})
+            self.assert_running_after(sb, 2)
+            self.assertTrue(sb.stop())
+            self.assertEqual(
+                b'01,0,Critical,01,02,2026-12-07 04:00:00,2026-12-07 04:00:00,Fan 1 failed,,\n'
+                b'02,0,Critical,01,02,2026-12-07 05:00:05,2026-12-07 05:00:05,Fan 2 failed,,\n', sb.datfile())
+            self.assertEqual(['0xC0008102'], [i['event_id'] for i in sb.indications()])
+            self.assertEqual(1, sb.get_reg(PARAMS, 'ServiceStart'))
+            self.assertEqual('2026-12-07 05:00:10', sb.get_reg(PARAMS, 'CheckedTime'))
+
+            # Each failing poll after a restart: logged, nothing recorded,
+            # nothing persisted, the service still running.
+            for change, line in FAILING_POLLS:
+                with self.subTest(change=change):
+                    scenario = {'clock': '2026-12-07T06:00:00',
+                                'entries': good + [entry(3, 'Critical', '05:30:00', u'Fan 3 failed')]}
+                    scenario.update(change)
+                    sb.write_scenario(scenario)
+                    before = self.state(sb)
+                    waits = sb.oplog_messages().count('Wait')
+                    self.assertEqual(0, sb.start())
+                    self.assert_running_after(sb, waits + 1)
+                    self.assertIn(line, sb.oplog_messages()[-40:])
+                    self.assertTrue(sb.stop())
+                    self.assertEqual(before, self.state(sb))
+
+    def test_fields_of_the_wrong_type_take_their_defaults(self):
+        with self.sandbox() as sb:
+            entries = [
+                {'EventNumber': 'x', 'Class': 200, 'Code': 2, 'Severity': 5, 'Repaired': 0, 'Created': 123,
+                 'Updated': '2026-12-07T05:20:00', 'Message': 7, 'RecommendedAction': u'a'},
+                {'EventNumber': -5, 'Class': 1, 'Code': 65536, 'Severity': 'Critical', 'Repaired': 0,
+                 'Created': '2026-12-07T05:20:01', 'Updated': '2026-12-07T05:20:01', 'Message': u'Code too large',
+                 'RecommendedAction': u'b'},
+                {'EventNumber': 2 ** 40, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': 0,
+                 'Created': '2026-12-07T05:20:02', 'Updated': '2026-12-07T05:20:02', 'Message': u'Number too large',
+                 'RecommendedAction': 9},
+                {'EventNumber': 9, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': True, 'Created': None,
+                 'Updated': '2026-12-07T05:20:03', 'Message': u'Fan 9 repaired', 'RecommendedAction': u'x'},
+            ]
+            sb.write_scenario({'clock': '2026-12-07T05:00:00', 'entries': entries})
+            self.assertEqual(0, sb.start())
+            self.assert_running_after(sb, 1)
+            self.assertTrue(sb.stop())
+            self.assertEqual(
+                b'00,0,,00,02,2026-12-07 05:20:00,,,a,\n'
+                b'00,0,Critical,01,00,2026-12-07 05:20:01,2026-12-07 05:20:01,Code too large,b,\n'
+                b'00,0,Critical,01,02,2026-12-07 05:20:02,2026-12-07 05:20:02,Number too large,,\n'
+                b'09,1,Critical,01,02,2026-12-07 05:20:03,,Fan 9 repaired,x,\n', sb.datfile())
+            messages = sb.oplog_messages()
+            for line in ('[PyArg_Parse],Error,EventNumber False', '[GetPyDataI],Error,Class=0xC8',
+                         '[PyArg_Parse],Error,Severity False', '[PyArg_Parse],Error,Created False',
+                         '[PyArg_Parse],Error,Message False', '[GetPyDataI],Error,EventNumber=-5',
+                         '[GetPyDataI],Error,Code=0x10000', '[PyArg_Parse],Error,RecommendedAction False',
+                         '[PyDict_GetItem],Debug,Created NULL'):
+                self.assertIn(line, messages)
+            reports = sb.indications()
+            self.assertEqual(['0xC0008102', '0x40008102'], [i['event_id'] for i in reports])
+            self.assertEqual('Date : 2026-12-07 05:20:03\nEvent Class : 0x01\nEvent Code : 0x02\nStatus : Repaired\n'
+                             'Description : Fan 9 repaired\n', reports[1]['strings'][0])
+            self.assertEqual(9, sb.get_reg(PARAMS, 'ReadEventNumber'))
+            self.assertEqual('', sb.get_reg(PARAMS, 'ReadCreated'))
+            self.assertEqual(1, sb.get_reg(PARAMS, 'ReadRepaired'))
+
+
+if __name__ == '__main__':
+    unittest.main()
