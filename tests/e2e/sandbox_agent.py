@@ -50,7 +50,8 @@ def reap():
 
 
 def proc_info(pid):
-    """Session, process group, parent and the caught-signal mask of a live process."""
+    """Session, process group, parent, caught-signal mask, umask, working
+    folder and standard streams of a live process."""
     try:
         with open('/proc/%d/stat' % pid) as f:
             fields = f.read().rsplit(')', 1)[1].split()
@@ -58,8 +59,15 @@ def proc_info(pid):
             status = dict(line.rstrip('\n').split(':\t', 1) for line in f if ':\t' in line)
     except (IOError, OSError, IndexError, ValueError):
         return {'alive': False}
+    def link(name):
+        try:
+            return os.readlink('/proc/%d/%s' % (pid, name))
+        except OSError:
+            return None
     return {'alive': fields[0] != 'Z', 'ppid': int(fields[1]), 'pgrp': int(fields[2]),
-            'session': int(fields[3]), 'sigcgt': int(status.get('SigCgt', '0'), 16)}
+            'session': int(fields[3]), 'sigcgt': int(status.get('SigCgt', '0'), 16),
+            'umask': int(status.get('Umask', '-1'), 8), 'cwd': link('cwd'),
+            'streams': [link('fd/%d' % n) for n in range(3)]}
 
 
 def comm_pids(name):
@@ -88,8 +96,10 @@ def handle(cmd, children):
         # Files, not pipes: a child forked under systemd keeps the launcher's
         # streams open, and waiting for their end would wait for the child.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            p = subprocess.Popen(cmd['argv'], env=env, cwd='/', stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err)
+            umask = cmd.get('umask')
+            p = subprocess.Popen(cmd['argv'], env=env, cwd=cmd.get('cwd') or '/', stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err,
+                                 preexec_fn=None if umask is None else (lambda: os.umask(umask)))
             try:
                 p.wait(timeout=cmd.get('timeout', 60))
             except subprocess.TimeoutExpired:

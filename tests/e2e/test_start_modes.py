@@ -10,6 +10,10 @@ import unittest
 
 from zavsandbox import Sandbox, SandboxError
 
+# The launcher runs with these, so that what the daemon changes shows.
+LAUNCH_UMASK = 0o077
+LAUNCH_DIR = '/tmp'
+
 
 def open_sandbox(test, **kw):
     try:
@@ -32,6 +36,20 @@ class StartModes(unittest.TestCase):
         self.assertRegex(data, br'^[0-9]+$', 'the PID file holds digits only, no line end')
         self.assertEqual(pid, int(data))
 
+    def assert_detached(self, sb, pid):
+        info = sb.process(pid)
+        self.assertEqual(pid, info['session'], 'a classic start detaches into its own session')
+        self.assertEqual(0o022, info['umask'])
+        self.assertEqual('/', info['cwd'])
+        self.assertEqual(['/dev/null'] * 3, info['streams'])
+
+    def assert_not_detached(self, sb, pid):
+        info = sb.process(pid)
+        self.assertNotEqual(pid, info['session'], 'under systemd the child keeps its session')
+        self.assertEqual(LAUNCH_UMASK, info['umask'], 'under systemd the child keeps its umask')
+        self.assertEqual(LAUNCH_DIR, info['cwd'])
+        self.assertNotIn('/dev/null', info['streams'][1:], 'under systemd the child keeps its streams')
+
     def stop_all(self, sb, pids):
         self.assertTrue(sb.stop(), 'the daemon did not stop on SIGTERM')
         for pid in pids:
@@ -41,44 +59,47 @@ class StartModes(unittest.TestCase):
         with open_sandbox(self) as sb:
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start())
+            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
             data = self.wait_pidfile(sb)
             pids = sb.pids()
             self.assertEqual(1, len(pids), pids)
             pid = pids[0]
             self.assert_pid_file_names(sb, data, pid)
-            self.assertEqual(pid, sb.process(pid)['session'], 'a classic start detaches into its own session')
+            self.assert_detached(sb, pid)
             self.assertTrue(sb.wait_log('Wait'))
             self.assertIn('PID=%02d' % pid, sb.oplog_messages())
 
-            self.assertEqual(7, sb.start(), 'a second classic start while one runs')
+            self.assertEqual(7, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'a second classic start while one runs')
             self.assertEqual([pid], sb.pids())
             self.assertEqual(data, sb.pidfile(), 'the refused start leaves the PID file alone')
             self.assertEqual(1, sb.oplog_messages().count('Start'), 'the refused start must not run the service')
+            self.assertIn('ZAVsmsrv is already running!', sb.trace())
             self.stop_all(sb, [pid])
 
     def test_start_without_core_daemon_exits_1(self):
         with open_sandbox(self) as sb:
             sb.preset()
-            self.assertEqual(1, sb.start())
+            self.assertEqual(1, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
             self.assertEqual([], sb.pids())
             self.assertIsNone(sb.pidfile(), 'no PID file without the core daemon')
             self.assertEqual('', sb.oplog(), 'the service must not start without the core daemon')
+            self.assertIn('ZAVntserver is not active!So ZAVsmsrv exit', sb.trace())
 
     def test_systemd_start_records_the_child_and_allows_a_second_instance(self):
         with open_sandbox(self, systemd=True) as sb:
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start(), 'the parent exits 0 once it has recorded the child')
+            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'the parent exits 0 once it has recorded the child')
             first = self.wait_pidfile(sb)
             pids = sb.pids()
             self.assertEqual(1, len(pids), pids)
             child = pids[0]
             self.assert_pid_file_names(sb, first, child)
-            self.assertNotEqual(child, sb.process(child)['session'], 'under systemd the child keeps its session')
+            self.assert_not_detached(sb, child)
+            self.assertIn('fork the child process success. Childpid is %d' % child, sb.trace())
             self.assertTrue(sb.wait_log('Wait'))
 
-            self.assertEqual(0, sb.start(), 'under systemd a second instance is not refused')
+            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'under systemd a second instance is not refused')
             deadline = time.time() + 10
             while time.time() < deadline and len(sb.pids()) < 2:
                 time.sleep(0.02)
@@ -97,13 +118,13 @@ class StartModes(unittest.TestCase):
             self.assertTrue(os.path.exists(os.path.join(sb.unit_dir, 'ZAVsmsrv.service')))
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start())
+            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
             data = self.wait_pidfile(sb)
             pid = sb.pids()[0]
             self.assert_pid_file_names(sb, data, pid)
-            self.assertEqual(pid, sb.process(pid)['session'], 'a classic start detaches into its own session')
+            self.assert_detached(sb, pid)
             self.assertTrue(sb.wait_log('Wait'))
-            self.assertEqual(7, sb.start(), 'the running-instance test applies in classic mode')
+            self.assertEqual(7, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'the running-instance test applies in classic mode')
             self.assertEqual([pid], sb.pids())
             self.stop_all(sb, [pid])
 
@@ -114,7 +135,7 @@ class StartModes(unittest.TestCase):
             os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
             # The launcher itself ends inside daemon() with 0; the detached
             # process is the one that meets the PID file.
-            self.assertEqual(0, sb.start())
+            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
             deadline = time.time() + 20
             ended = {}
             while time.time() < deadline:
@@ -125,13 +146,15 @@ class StartModes(unittest.TestCase):
             self.assertEqual([], sb.pids(), 'the daemon must end without its PID file')
             self.assertEqual([3], list(ended.values()), 'exit status of the detached daemon')
             self.assertEqual('', sb.oplog(), 'the service must not start without its PID file')
+            self.assertIn('Unable open pid file', sb.trace())
 
     def test_unwritable_pid_file_makes_the_systemd_parent_exit_3(self):
         with open_sandbox(self, systemd=True) as sb:
             sb.preset()
             sb.start_core()
             os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
-            self.assertEqual(3, sb.start())
+            self.assertEqual(3, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            self.assertIn('Unable open pid file', sb.trace())
             # The child does not depend on the parent's PID file; do not leave it running.
             if sb.daemon_pid(timeout=2):
                 self.assertTrue(sb.wait_log('Wait'))

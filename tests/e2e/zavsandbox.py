@@ -93,8 +93,8 @@ class Sandbox(object):
             raise SandboxError(reply['error'])
         return reply
 
-    def run(self, argv, env=None, timeout=60):
-        return self._ask(op='run', argv=argv, env=env or {}, timeout=timeout)
+    def run(self, argv, env=None, timeout=60, umask=None, cwd=None):
+        return self._ask(op='run', argv=argv, env=env or {}, timeout=timeout, umask=umask, cwd=cwd)
 
     def spawn(self, argv, env=None):
         return self._ask(op='spawn', argv=argv, env=env or {})['pid']
@@ -123,7 +123,8 @@ class Sandbox(object):
             time.sleep(0.05)
 
     def process(self, pid):
-        """alive, ppid, pgrp, session and the caught-signal mask of a process."""
+        """alive, ppid, pgrp, session, sigcgt (caught-signal mask), umask, cwd
+        and streams (targets of descriptors 0 to 2) of a process."""
         return self._ask(op='proc', pid=pid)
 
     def wait_sigterm_handler(self, pid, timeout=10):
@@ -155,10 +156,11 @@ class Sandbox(object):
             self.kill(pid, 9)
         self.wait_gone('ZAVntserver', 10)
 
-    def start(self, timeout=60):
+    def start(self, timeout=60, umask=None, cwd=None):
         """Runs the daemon as a service manager would; returns the exit status
-        of the started process (the parent in systemd mode)."""
-        return self.run([DAEMON], timeout=timeout)['rc']
+        of the started process (the parent in systemd mode). umask and cwd
+        set the launcher's (default: the sandbox's umask, folder /)."""
+        return self.run([DAEMON], timeout=timeout, umask=umask, cwd=cwd)['rc']
 
     def daemon_pid(self, timeout=10):
         deadline = time.time() + timeout
