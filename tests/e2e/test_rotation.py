@@ -1,0 +1,70 @@
+"""Size rotation of the event data file and of the operation log in a real
+run: a file is rotated at the first write after its running count (line length
+plus two per line) passed the limit, backups shift down to the configured
+number and the oldest is dropped; no record is lost from the kept files.
+"""
+import os
+import unittest
+
+from zavsandbox import Sandbox, SandboxError
+
+
+def entry(number):
+    stamp = '2026-12-07T04:%02d:%02d' % (number // 60, number % 60)
+    return {'EventNumber': number, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': 0,
+            'Created': stamp, 'Updated': stamp, 'Message': u'Fan %d failed' % number,
+            'RecommendedAction': u'Replace fan %d' % number}
+
+
+def generations(records, limit):
+    """Splits lines into files as the counting rule does, oldest file first."""
+    files, count = [[]], 0
+    for r in records:
+        if count > limit:
+            files.append([])
+            count = 0
+        files[-1].append(r)
+        count += len(r) + 2
+    return files
+
+
+class Rotation(unittest.TestCase):
+    def test_data_file_and_operation_log_rotate_by_size(self):
+        try:
+            sb = Sandbox()
+        except SandboxError as e:
+            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        with sb:
+            # 100 is raised to 1024 for both files.
+            sb.preset(MaxDatSize=100, NumberOfBackup=2, LogLevel=5, MaxLogSize=100, Generation=1)
+            sb.write_conf('[007F0001]\n')
+            entries = [entry(n) for n in range(1, 61)]
+            sb.write_scenario({'clock': '2026-12-07T05:00:00', 'entries': entries})
+            sb.start_core()
+            self.assertEqual(0, sb.start())
+            self.assertTrue(sb.wait_log('Wait', timeout=60))
+            self.assertTrue(sb.stop())
+
+            records = ['%02d,0,Critical,01,02,%s,%s,Fan %d failed,Replace fan %d,'
+                       % (n, e['Updated'].replace('T', ' '), e['Created'].replace('T', ' '), n, n)
+                       for n, e in zip(range(1, 61), entries)]
+            files = generations(records, 1024)
+            self.assertGreater(len(files), 3, 'the test needs the oldest generation dropped')
+            kept = {'log/zavsmsel.log': files[-1], 'log/zavsmsel.log1': files[-2], 'log/zavsmsel.log2': files[-3]}
+            for name, lines in sorted(kept.items()):
+                self.assertEqual(''.join(r + '\n' for r in lines), sb.read(name), name)
+            self.assertFalse(os.path.exists(sb.path('log/zavsmsel.log3')))
+
+            # One operation-log backup; the shutdown lines never rotate.
+            self.assertFalse(os.path.exists(sb.path('log/zavsmflw.log2')))
+            backup = sb.read('log/zavsmflw.log1').split('\n')[:-1]
+            count = sum(len(line) + 2 for line in backup)
+            self.assertGreater(count, 1024, 'the backup was rotated before its limit')
+            self.assertLessEqual(count - len(backup[-1]) - 2, 1024, 'the backup was rotated late')
+            self.assertEqual(['Wait', '[ZavMonitoringThread],End', '[CloseHandle],Debug,MonitoringThread',
+                              '[CloseHandle],Debug,ServerStopEvent', '[CloseHandle],Debug,ExitThreadEvent',
+                              '[FreeLibrary],Debug,ReportLib', 'End', '', ''], sb.oplog_messages()[-9:])
+
+
+if __name__ == '__main__':
+    unittest.main()
