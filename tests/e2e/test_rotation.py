@@ -13,7 +13,7 @@ def entry(number):
     stamp = '2026-12-07T04:%02d:%02d' % (number // 60, number % 60)
     return {'EventNumber': number, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': 0,
             'Created': stamp, 'Updated': stamp, 'Message': u'Fan %d failed' % number,
-            'RecommendedAction': u'Replace fan %d' % number}
+            'RecommendedAction': u'Change %d' % number}
 
 
 def generations(records, limit):
@@ -38,17 +38,22 @@ class Rotation(unittest.TestCase):
             # 100 is raised to 1024 for both files.
             sb.preset(MaxDatSize=100, NumberOfBackup=2, LogLevel=5, MaxLogSize=100, Generation=1)
             sb.write_conf('[007F0001]\n')
-            entries = [entry(n) for n in range(1, 61)]
+            # Records of 84 characters: 12 of them count 1032 and rotate the
+            # file; counting one per line end instead (1020) would not.
+            numbers = range(10, 70)
+            entries = [entry(n) for n in numbers]
             sb.write_scenario({'clock': '2026-12-07T05:00:00', 'entries': entries})
             sb.start_core()
             self.assertEqual(0, sb.start())
             self.assertTrue(sb.wait_log('Wait', timeout=60))
             self.assertTrue(sb.stop())
 
-            records = ['%02d,0,Critical,01,02,%s,%s,Fan %d failed,Replace fan %d,'
+            records = ['%02d,0,Critical,01,02,%s,%s,Fan %d failed,Change %d,'
                        % (n, e['Updated'].replace('T', ' '), e['Created'].replace('T', ' '), n, n)
-                       for n, e in zip(range(1, 61), entries)]
+                       for n, e in zip(numbers, entries)]
+            self.assertEqual({84}, set(len(r) for r in records))
             files = generations(records, 1024)
+            self.assertEqual(12, len(files[0]))
             self.assertGreater(len(files), 3, 'the test needs the oldest generation dropped')
             kept = {'log/zavsmsel.log': files[-1], 'log/zavsmsel.log1': files[-2], 'log/zavsmsel.log2': files[-3]}
             for name, lines in sorted(kept.items()):
