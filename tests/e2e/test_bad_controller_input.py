@@ -4,6 +4,8 @@ nothing recorded or persisted) and the service keeps polling; entries with
 fields of the wrong type or out of range are recorded with the fields'
 defaults.
 """
+import os
+import shutil
 import unittest
 
 from zavsandbox import PARAMS, Sandbox, SandboxError
@@ -18,7 +20,10 @@ def entry(number, severity, created, message, klass=1, code=2, repaired=0, actio
             'Created': stamp, 'Updated': stamp, 'Message': message, 'RecommendedAction': action}
 
 
-# scenario changes of one failing poll, the line it must leave in the operation log
+MODULE_KEPT = object()
+
+# scenario changes of one failing poll ("module": the controller module's
+# text instead of the simulated controller, None: no module), the line it must leave in the operation log
 FAILING_POLLS = [
     ({'iml_status': 500}, '[CallMethod],Error,Status=500'),
     ({'raise': 'get_iml'}, '[PyObject_CallMethod],Error,NULL'),
@@ -27,6 +32,8 @@ FAILING_POLLS = [
     ({'datetime_status': 5}, '[CallMethod],Error,DateTime Status=05'),
     ({'clock': '2026-12-07T06:0'}, '[GetCurrentDateTime],Debug,'),
     ({'entries': []}, '[PyList_Size],Debug,Size=00'),
+    ({'module': None}, '[PyImport_ImportModule],Error,NULL'),
+    ({'module': 'def get_datetime(:\n'}, '[PyImport_ImportModule],Error,NULL'),
 ]
 
 
@@ -40,6 +47,25 @@ class BadControllerInput(unittest.TestCase):
         sb.write_conf('[00010002]\n')
         sb.start_core()
         return sb
+
+    def replace_module(self, sb, text):
+        """Replaces the controller module by `text` (None: removes it), or
+        puts the original back (MODULE_KEPT)."""
+        module = sb.path('bin/zavsmsrv.py')
+        if not hasattr(self, 'original_module'):
+            with open(module, 'rb') as f:
+                self.original_module = f.read()
+        # Compiled copies would stand in for a missing or broken module.
+        for cached in (module + 'c', sb.path('bin/__pycache__')):
+            if os.path.isdir(cached):
+                shutil.rmtree(cached)
+            elif os.path.exists(cached):
+                os.remove(cached)
+        if text is None:
+            os.remove(module)
+            return
+        with open(module, 'wb') as f:
+            f.write(self.original_module if text is MODULE_KEPT else text.encode())
 
     def state(self, sb):
         return (sb.datfile(), sb.indications(), dict((name, sb.get_reg(PARAMS, name)) for name in STATE))
@@ -80,6 +106,7 @@ class BadControllerInput(unittest.TestCase):
                     scenario = {'clock': '2026-12-07T06:00:00',
                                 'entries': good + [entry(3, 'Critical', '05:30:00', u'Fan 3 failed')]}
                     scenario.update(change)
+                    self.replace_module(sb, scenario.pop('module', MODULE_KEPT))
                     sb.write_scenario(scenario)
                     before = self.state(sb)
                     waits = sb.oplog_messages().count('Wait')

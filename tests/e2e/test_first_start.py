@@ -4,11 +4,13 @@ controller's log is recorded, target entries updated before the service start
 reported with their English message, and the registry then holds the newest
 entry, the controller clock of the poll and the first-start flag.
 """
+import os
+import re
 import unittest
 
 from zavsandbox import PARAMS, Sandbox, SandboxError
 
-CLOCK = '2026-12-07T05:00:00'
+CLOCK = '2026-12-07T05:00:00.500'  # the controller's fraction of a second is cut off
 
 
 def entry(number, klass, code, severity, created, updated, message, action, repaired=0):
@@ -80,6 +82,17 @@ class FirstStart(unittest.TestCase):
                         'ReadRepaired': 0, 'CheckedTime': '2026-12-07 05:00:00', 'ServiceStart': 1}
             self.assertEqual(expected, dict((name, sb.get_reg(PARAMS, name)) for name in expected))
 
+            # Value files in the shared format, replaced without leftovers.
+            for name, value in expected.items():
+                with open(sb.value_file(PARAMS, name), 'rb') as f:
+                    data = f.read()
+                typ = 'dword' if isinstance(value, int) else 'sz'
+                self.assertRegex(data, ('^%s:%s\n?$' % (typ, re.escape(str(value)))).encode(), name)
+            folder = os.path.dirname(sb.value_file(PARAMS, 'x'))
+            self.assertEqual(sorted('V_' + n.upper() for n in expected), sorted(os.listdir(folder)))
+
+            for line in sb.oplog().split('\n')[:-2]:
+                self.assertRegex(line, r'^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,[^\n]', 'time stamp of every line')
             messages = sb.oplog_messages()
             for line in ('Cycle=30000', 'JP=00', '[GetServiceStart],00', '[GetTargetEventInfo],01',
                          '[Py_Initialize],OK', 'StartTime=2026-12-07 05:00:00', '[SetServiceStart],OK'):

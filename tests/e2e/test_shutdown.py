@@ -66,6 +66,17 @@ class Shutdown(unittest.TestCase):
             self.assertNotIn(',Debug,', sb.oplog(), 'no debug line at level 3')
             self.assertEqual(1, sb.oplog_messages().count('Check'))
 
+    def test_repeated_sigterm_stops_the_service_once(self):
+        with open_sandbox(self) as sb:
+            sb.preset(LogLevel=3)
+            pid = self.start(sb)
+            self.assertTrue(sb.wait_log('Wait'))
+            for _ in range(5):
+                sb.kill(pid, 15)
+            self.assertEqual(0, sb.wait_exit(pid, timeout=60), 'the daemon must end with status 0')
+            self.assert_log_ends(sb, ['Wait', '[ZavMonitoringThread],End'])
+            self.assertEqual(1, sb.oplog_messages().count('End'))
+
     def check_stopped_before_polling(self, sb):
         messages = sb.oplog_messages()
         self.assertNotIn('Check', messages, 'a stop requested during start-up must prevent every poll')

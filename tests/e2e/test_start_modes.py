@@ -68,6 +68,7 @@ class StartModes(unittest.TestCase):
             self.assert_detached(sb, pid)
             self.assertTrue(sb.wait_log('Wait'))
             self.assertIn('PID=%02d' % pid, sb.oplog_messages())
+            self.assertIn('Start loop.', sb.trace(), 'the trace must survive the closing of descriptors')
 
             self.assertEqual(7, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'a second classic start while one runs')
             self.assertEqual([pid], sb.pids())
