@@ -103,6 +103,25 @@ class FirstStart(unittest.TestCase):
             self.assertEqual(1, messages.count('Check'))
             self.assertFalse([m for m in messages if ',Error,' in m], 'error lines in the log')
 
+    def test_first_start_flag_without_checked_entry_is_still_a_first_start(self):
+        try:
+            sb = Sandbox()
+        except SandboxError as e:
+            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        with sb:
+            sb.preset()
+            sb.set_reg(PARAMS, 'ServiceStart', 'dword', 1)
+            sb.write_conf('[00010002]\n[00231A05]\n')
+            sb.write_scenario({'clock': CLOCK, 'entries': ENTRIES})
+            sb.start_core()
+            self.assertEqual(0, sb.start())
+            self.assertTrue(sb.wait_log('Wait', timeout=60))
+            self.assertTrue(sb.stop())
+            self.assertIn('[GetServiceStart],01', sb.oplog_messages())
+            self.assertEqual(RECORDS, sb.datfile())
+            self.assertEqual([r[0] for r in REPORTS], [i['event_id'] for i in sb.indications()],
+                             'past entries are not reported when no checked entry was ever stored')
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -130,6 +130,21 @@ class Restart(unittest.TestCase):
             self.assertEqual(message('05:58:00', '0x01', '0x02', 'Warning', 'Fan 10 slow'), reports[1]['strings'][0])
             self.assertEqual(10, sb.get_reg(PARAMS, 'ReadEventNumber'))
             self.assertEqual('2026-12-07 06:00:20', sb.get_reg(PARAMS, 'CheckedTime'))
+
+            # Another restart in which only the checked entry has changed: it
+            # is the newest, so it is handled although it is not new.
+            entries[-1]['Updated'] = '2026-12-07T06:00:30'
+            entries[-1]['Severity'] = 'Critical'
+            sb.write_scenario({'clock': '2026-12-07T06:01:00', 'entries': entries})
+            before = len(sb.indications())
+            self.assertEqual(0, sb.start())
+            self.assertTrue(sb.wait_log('Wait', count=4, timeout=60))
+            self.assertTrue(sb.stop())
+            self.assertEqual(['10,0,Critical,01,02,2026-12-07 06:00:30,2026-12-07 05:58:00,Fan 10 slow,,'],
+                             self.records(sb)[14:])
+            self.assertEqual([('0xC000057F', 5)], [(i['event_id'], i['count']) for i in sb.indications()[before:]])
+            self.assertEqual('2026-12-07 06:00:30', sb.get_reg(PARAMS, 'ReadUpdated'))
+            self.assertEqual('2026-12-07 06:01:00', sb.get_reg(PARAMS, 'CheckedTime'))
             self.assertFalse([m for m in sb.oplog_messages() if ',Error,' in m], 'error lines in the log')
 
 
