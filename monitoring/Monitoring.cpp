@@ -1,7 +1,5 @@
 #include "Monitoring.h"
 
-#include <malloc.h>
-
 #include <new>
 #include <vector>
 
@@ -118,7 +116,6 @@ void ClearImlList() {
     if (g_tagImlList) {
         std::vector<IMLINFO>().swap(s_vecImlList);
         g_tagImlList = nullptr;
-        (void)malloc_trim(0);  // a large poll's memory goes back to the system
     }
     g_dwMaxIndex = 0;
     g_dwNewEventIndex = 0;
