@@ -4,6 +4,7 @@ log shows), during start-up before the stop event exists, and during start-up
 after it exists but before the monitoring thread runs. Every way ends the
 process with status 0 and the operation log with "End" and an empty line.
 """
+import time
 import unittest
 
 from zavsandbox import PARAMS, Sandbox, SandboxError
@@ -56,9 +57,13 @@ class Shutdown(unittest.TestCase):
 
     def test_stop_in_the_wait_ends_at_once_at_the_default_level(self):
         with open_sandbox(self) as sb:
-            sb.preset(LogLevel=3, MonitorInterval=3600)  # a wait that only the stop can end
+            # The longest interval: a wait of more than 2**31 ms that only the stop can end.
+            sb.preset(LogLevel=3, MonitorInterval=4294967)
             pid = self.start(sb)
             self.assertTrue(sb.wait_log('Wait'))
+            self.assertIn('Cycle=4294967000', sb.oplog_messages())
+            time.sleep(2)
+            self.assertEqual(1, sb.oplog_messages().count('Check'), 'the long wait ended by itself')
             self.assertEqual(CLOCK.replace('T', ' '), sb.get_reg(PARAMS, 'CheckedTime'),
                              'the poll before the wait is recorded')
             self.stop_and_wait(sb, pid)

@@ -15,6 +15,10 @@ LAUNCH_UMASK = 0o077
 LAUNCH_DIR = '/tmp'
 
 
+def launch(sb):
+    return sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR)
+
+
 def open_sandbox(test, **kw):
     try:
         return Sandbox(**kw)
@@ -59,7 +63,9 @@ class StartModes(unittest.TestCase):
         with open_sandbox(self) as sb:
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            with open(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'), 'w') as f:
+                f.write('987654321\n')  # left by an earlier run: replaced, not overwritten in place
+            self.assertEqual(0, launch(sb))
             data = self.wait_pidfile(sb)
             pids = sb.pids()
             self.assertEqual(1, len(pids), pids)
@@ -70,7 +76,7 @@ class StartModes(unittest.TestCase):
             self.assertIn('PID=%02d' % pid, sb.oplog_messages())
             self.assertIn('Start loop.', sb.trace(), 'the trace must survive the closing of descriptors')
 
-            self.assertEqual(7, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'a second classic start while one runs')
+            self.assertEqual(7, launch(sb), 'a second classic start while one runs')
             self.assertEqual([pid], sb.pids())
             self.assertEqual(data, sb.pidfile(), 'the refused start leaves the PID file alone')
             self.assertEqual(1, sb.oplog_messages().count('Start'), 'the refused start must not run the service')
@@ -80,7 +86,7 @@ class StartModes(unittest.TestCase):
     def test_start_without_core_daemon_exits_1(self):
         with open_sandbox(self) as sb:
             sb.preset()
-            self.assertEqual(1, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            self.assertEqual(1, launch(sb))
             self.assertEqual([], sb.pids())
             self.assertIsNone(sb.pidfile(), 'no PID file without the core daemon')
             self.assertEqual('', sb.oplog(), 'the service must not start without the core daemon')
@@ -90,7 +96,7 @@ class StartModes(unittest.TestCase):
         with open_sandbox(self, systemd=True) as sb:
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'the parent exits 0 once it has recorded the child')
+            self.assertEqual(0, launch(sb), 'the parent exits 0 once it has recorded the child')
             first = self.wait_pidfile(sb)
             pids = sb.pids()
             self.assertEqual(1, len(pids), pids)
@@ -100,7 +106,7 @@ class StartModes(unittest.TestCase):
             self.assertIn('fork the child process success. Childpid is %d' % child, sb.trace())
             self.assertTrue(sb.wait_log('Wait'))
 
-            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'under systemd a second instance is not refused')
+            self.assertEqual(0, launch(sb), 'under systemd a second instance is not refused')
             deadline = time.time() + 10
             while time.time() < deadline and len(sb.pids()) < 2:
                 time.sleep(0.02)
@@ -119,13 +125,13 @@ class StartModes(unittest.TestCase):
             self.assertTrue(os.path.exists(os.path.join(sb.unit_dir, 'ZAVsmsrv.service')))
             sb.preset()
             sb.start_core()
-            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            self.assertEqual(0, launch(sb))
             data = self.wait_pidfile(sb)
             pid = sb.pids()[0]
             self.assert_pid_file_names(sb, data, pid)
             self.assert_detached(sb, pid)
             self.assertTrue(sb.wait_log('Wait'))
-            self.assertEqual(7, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR), 'the running-instance test applies in classic mode')
+            self.assertEqual(7, launch(sb), 'the running-instance test applies in classic mode')
             self.assertEqual([pid], sb.pids())
             self.stop_all(sb, [pid])
 
@@ -136,7 +142,7 @@ class StartModes(unittest.TestCase):
             os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
             # The launcher itself ends inside daemon() with 0; the detached
             # process is the one that meets the PID file.
-            self.assertEqual(0, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            self.assertEqual(0, launch(sb))
             deadline = time.time() + 20
             ended = {}
             while time.time() < deadline:
@@ -154,7 +160,7 @@ class StartModes(unittest.TestCase):
             sb.preset()
             sb.start_core()
             os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
-            self.assertEqual(3, sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR))
+            self.assertEqual(3, launch(sb))
             self.assertIn('Unable open pid file', sb.trace())
             # The child does not depend on the parent's PID file; do not leave it running.
             if sb.daemon_pid(timeout=2):

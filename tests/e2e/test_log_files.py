@@ -1,12 +1,14 @@
-"""Size rotation of the event data file and of the operation log in a real
-run: a file is rotated at the first write after its running count (line length
-plus two per line) passed the limit, backups shift down to the configured
-number and the oldest is dropped; no record is lost from the kept files.
+"""The service's own files in a real run: the operation log's path and level
+settings, and the size rotation of the event data file and of the operation
+log (a file is rotated at the first write after its running count, line length
+plus two per line, passed the limit; backups shift down to the configured
+number and the oldest is dropped; no record is lost from the kept files).
 """
 import os
+import time
 import unittest
 
-from zavsandbox import Sandbox, SandboxError
+from zavsandbox import LOGKEY, Sandbox, SandboxError
 
 
 def entry(number):
@@ -28,13 +30,49 @@ def generations(records, limit):
     return files
 
 
-class Rotation(unittest.TestCase):
-    def test_data_file_and_operation_log_rotate_by_size(self):
+class LogFiles(unittest.TestCase):
+    def sandbox(self):
         try:
-            sb = Sandbox()
+            return Sandbox()
         except SandboxError as e:
             self.fail('the end-to-end sandbox cannot be made: %s' % e)
-        with sb:
+
+    def run_one_poll(self, sb, entries):
+        sb.write_conf('[00010002]\n')
+        sb.write_scenario({'clock': '2026-12-07T05:00:00', 'entries': entries})
+        sb.start_core()
+        self.assertEqual(0, sb.start())
+        deadline = time.time() + 30
+        while time.time() < deadline and not sb.datfile():
+            time.sleep(0.05)
+        self.assertTrue(sb.datfile(), 'no poll')
+        self.assertTrue(sb.stop())
+
+    def test_operation_log_path_expands_the_install_folder(self):
+        with self.sandbox() as sb:
+            sb.preset()
+            sb.set_reg(LOGKEY, 'FilePath', 'expand_sz', '%ZavDir%/log/operation.log')
+            self.run_one_poll(sb, [entry(1)])
+            self.assertEqual('', sb.oplog())
+            text = sb.read('log/operation.log')
+            self.assertIn(',ZavDir=/opt/kym/tolvex_sa\n', text)
+            self.assertTrue(text.endswith(',End\n\n'))
+
+    def test_log_level_0_writes_nothing_and_9_writes_debug_lines(self):
+        for level, debug in ((0, None), (9, True), (1, False)):
+            with self.subTest(level=level):
+                with self.sandbox() as sb:
+                    sb.preset(LogLevel=level)
+                    self.run_one_poll(sb, [entry(1)])
+                    text = sb.oplog()
+                    if debug is None:
+                        self.assertFalse(os.path.exists(sb.path('log/zavsmflw.log')), text)
+                    else:
+                        self.assertEqual(debug, ',[WriteDat],Debug,Start\n' in text)
+                        self.assertEqual(debug, ',Start\n' in text, 'level-3 lines at level %d' % level)
+
+    def test_data_file_and_operation_log_rotate_by_size(self):
+        with self.sandbox() as sb:
             # 100 is raised to 1024 for both files.
             sb.preset(MaxDatSize=100, NumberOfBackup=2, LogLevel=5, MaxLogSize=100, Generation=1)
             sb.write_conf('[007F0001]\n')
