@@ -51,7 +51,8 @@ std::vector<std::string> Lines(const std::string &path) {
 
 TEST(ProcessUtilities, ProcessesAreFoundByNameTheCallerExcluded) {
     ScratchDir dir;
-    EXPECT_EQ(0, IsZAVntserverReady());
+    // (Whether a ZAVntserver is absent cannot be asserted: sandboxes of
+    // parallel end-to-end tests run one, visible from here.)
     EXPECT_EQ(0, IsServiceAlreadyRunning("zavtestsvc"));
     const pid_t core = SpawnNamed(dir.file("ZAVntserver"));
     const pid_t other = SpawnNamed(dir.file("zavtestsvc"));
@@ -60,7 +61,6 @@ TEST(ProcessUtilities, ProcessesAreFoundByNameTheCallerExcluded) {
     Reap(other);
     EXPECT_EQ(0, IsServiceAlreadyRunning("zavtestsvc")) << "a process that ended is not running";
     Reap(core);
-    EXPECT_EQ(0, IsZAVntserverReady());
     // The caller itself is never "another instance" (a name of its own, as
     // other test programs of the same name may run in parallel).
     ASSERT_EQ(0, prctl(PR_SET_NAME, "zavselfcheck", 0, 0, 0));
