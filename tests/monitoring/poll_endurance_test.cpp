@@ -135,7 +135,11 @@ TEST_F(PollEndurance, SteadyPollsKeepResidentSizeFlat) {
     WriteFile(m_dir.file("inst/data/iml-sim.json"), strScenario + "]}");
     StartInterpreter(strBin);
     const char *env = getenv("ZAV_STEADY_POLLS");
+#ifdef ZAV_TEST_SANITIZED
+    const int nPolls = env ? atoi(env) : 1000;  // the sanitizer's quarantine grows anyway
+#else
     const int nPolls = env ? atoi(env) : 10000;
+#endif
     ASSERT_EQ(1, MonitoringPoll());  // the first pass checks all 100 entries
     ASSERT_EQ(100u, g_tagCheckedIml.dwEventNumber);
     long rss100 = 0;
@@ -147,6 +151,9 @@ TEST_F(PollEndurance, SteadyPollsKeepResidentSizeFlat) {
     EXPECT_EQ(100u, g_tagCheckedIml.dwEventNumber);
     EXPECT_EQ("2026-12-08 00:00:00", g_strCheckedTime);
     ASSERT_GT(rss100, 0);
+#ifdef ZAV_TEST_SANITIZED
+    GTEST_SKIP() << "resident size is not measured under a sanitizer (leaks are: at exit)";
+#endif
     EXPECT_LE(rssEnd, rss100 + rss100 / 20) << "KB after 100 polls: " << rss100 << ", after " << nPolls << ": "
                                             << rssEnd;
     RecordProperty("rss_kb_after_100", int(rss100));

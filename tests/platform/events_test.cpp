@@ -52,39 +52,51 @@ TEST(Events, SetFromAnotherThreadWakesAnEndlessWait) {
     });
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(e.h, INFINITE));
     t.join();
+    // The main thread's wait: stop event and thread-exit event, no time-out.
+    EventGuard stop, exited;
+    HANDLE both[2] = {stop.h, exited.h};
+    std::thread t2([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        SetEvent(exited.h);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0 + 1, WaitForMultipleObjects(2, both, 0, INFINITE));
+    t2.join();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(stop.h, 0)) << "only the set event is signalled";
 }
 
 // A signal landing on the waiting thread (SIGTERM does, on the monitoring
-// thread) must not end the wait as if the event were set.
+// thread) must not end the wait, neither as a time-out nor as "signalled".
 TEST(Events, SignalsDoNotEndAWait) {
     struct sigaction sa {};
     sa.sa_handler = NoOp;  // no SA_RESTART: poll() sees EINTR
     sigemptyset(&sa.sa_mask);
     ASSERT_EQ(0, sigaction(SIGUSR1, &sa, nullptr));
     EventGuard e;
-    std::atomic<bool> waiting{false};
-    std::atomic<DWORD> result{12345};
-    pthread_t waiter{};
-    std::thread t([&] {
-        waiter = pthread_self();
-        waiting = true;
-        result = WaitForSingleObject(e.h, 400);
-    });
-    while (!waiting) std::this_thread::yield();
-    for (int i = 0; i < 10; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        pthread_kill(waiter, SIGUSR1);
+    struct Case {
+        DWORD dwTimeout;
+        bool bSet;  // set the event once the signals are over
+        DWORD dwExpected;
+    } cases[] = {{1000, false, WAIT_TIMEOUT}, {60000, true, WAIT_OBJECT_0}, {INFINITE, true, WAIT_OBJECT_0}};
+    for (const auto &c : cases) {
+        ResetEvent(e.h);
+        std::atomic<bool> bStarted{false}, bDone{false};
+        std::atomic<DWORD> result{12345};
+        std::thread t([&] {
+            bStarted = true;
+            result = WaitForSingleObject(e.h, c.dwTimeout);
+            bDone = true;
+        });
+        while (!bStarted) std::this_thread::yield();
+        for (int i = 0; i < 10; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            pthread_kill(t.native_handle(), SIGUSR1);
+        }
+        // 100 ms of signals against a wait of at least a second: still waiting.
+        EXPECT_FALSE(bDone.load()) << "a signal ended a wait of " << c.dwTimeout << " ms, result " << result.load();
+        if (c.bSet) SetEvent(e.h);
+        t.join();
+        EXPECT_EQ(c.dwExpected, result.load()) << c.dwTimeout;
     }
-    t.join();
-    EXPECT_EQ(WAIT_TIMEOUT, result.load()) << "interrupted waits must keep waiting, then time out";
-
-    std::thread t2([&] { result = WaitForSingleObject(e.h, INFINITE); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    pthread_kill(t2.native_handle(), SIGUSR1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    SetEvent(e.h);
-    t2.join();
-    EXPECT_EQ(WAIT_OBJECT_0, result.load());
 }
 
 TEST(Events, NamedEventsAreFoundByNameAndOutliveOneClose) {

@@ -1,12 +1,9 @@
-// Process look-up by name, descriptor clean-up, and the trace library.
+// The trace library: record format, rotation, threads, closed descriptors.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -15,29 +12,6 @@
 #include "TraceLog.h"
 
 namespace {
-
-// Runs /bin/sleep under another name (the kernel names a process after the
-// file it ran, a symbolic link's own name included).
-pid_t SpawnNamed(const std::string &strLink) {
-    (void)symlink("/bin/sleep", strLink.c_str());
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl(strLink.c_str(), strLink.c_str(), "30", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 200; ++i) {
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == strLink.substr(strLink.rfind('/') + 1)) break;
-        usleep(10000);
-    }
-    return pid;
-}
-
-void Reap(pid_t pid) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
 
 std::vector<std::string> Lines(const std::string &path) {
     std::ifstream in(path);
@@ -48,40 +22,6 @@ std::vector<std::string> Lines(const std::string &path) {
 }
 
 }  // namespace
-
-TEST(ProcessUtilities, ProcessesAreFoundByNameTheCallerExcluded) {
-    ScratchDir dir;
-    // (Whether a ZAVntserver is absent cannot be asserted: sandboxes of
-    // parallel end-to-end tests run one, visible from here.)
-    EXPECT_EQ(0, IsServiceAlreadyRunning("zavtestsvc"));
-    const pid_t core = SpawnNamed(dir.file("ZAVntserver"));
-    const pid_t other = SpawnNamed(dir.file("zavtestsvc"));
-    EXPECT_NE(0, IsZAVntserverReady());
-    EXPECT_NE(0, IsServiceAlreadyRunning("zavtestsvc"));
-    Reap(other);
-    EXPECT_EQ(0, IsServiceAlreadyRunning("zavtestsvc")) << "a process that ended is not running";
-    Reap(core);
-    // The caller itself is never "another instance" (a name of its own, as
-    // other test programs of the same name may run in parallel).
-    ASSERT_EQ(0, prctl(PR_SET_NAME, "zavselfcheck", 0, 0, 0));
-    EXPECT_EQ(0, IsServiceAlreadyRunning("zavselfcheck"));
-}
-
-TEST(ProcessUtilities, CloseAllClosesEveryDescriptorFromTheFirstGiven) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int a = open("/dev/null", O_RDONLY), b = open("/dev/null", O_RDONLY);
-        if (a < 3 || b < 3) _exit(2);
-        close_allfd(a);
-        const bool bothClosed = fcntl(a, F_GETFD) == -1 && fcntl(b, F_GETFD) == -1;
-        const bool stdKept = fcntl(2, F_GETFD) != -1;
-        _exit(bothClosed && stdKept ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
-}
 
 TEST(Trace, RecordsCarryTheirFieldsAndDetailIsOptIn) {
     ScratchDir dir;
@@ -100,7 +40,7 @@ TEST(Trace, RecordsCarryTheirFieldsAndDetailIsOptIn) {
     EXPECT_EQ(std::to_string(getpid()), lines[0].substr(25, std::to_string(getpid()).size())) << lines[0];
 }
 
-TEST(Trace, RotatesIntoNumberedGenerationsAndSurvivesClosedDescriptors) {
+TEST(Trace, RotatesIntoNumberedGenerationsKeepingOnlyTheConfiguredOnes) {
     ScratchDir dir;
     const std::string path = dir.file("trace.log");
     TraceLogInit(path.c_str(), "ZAVsmsrv", 1, 2, 0);  // 1 KB, two backups
@@ -113,12 +53,31 @@ TEST(Trace, RotatesIntoNumberedGenerationsAndSurvivesClosedDescriptors) {
         std::ifstream f(p, std::ios::ate);
         EXPECT_LE(int(f.tellg()), 1024 + 300) << p;
     }
-    // Descriptors closed under it (the daemon does close_allfd after init).
-    for (int fd = 3; fd < 64; ++fd) (void)fcntl(fd, F_GETFD);
-    TraceLog(1, "T", "f", 1, "after");
+}
+
+// The daemon closes every descriptor from 3 after the trace is set up; the
+// trace must reopen its file rather than write into a recycled descriptor.
+TEST(Trace, SurvivesItsDescriptorBeingClosedAndReused) {
+    ScratchDir dir;
+    const std::string path = dir.file("trace.log");
+    const std::string other = dir.file("other.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        TraceLogInit(path.c_str(), "ZAVsmsrv", 1024, 1, 0);
+        TraceLog(1, "T", "f", 1, "before");
+        close_allfd(3);
+        const int fd = open(other.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);  // takes a freed number
+        TraceLog(1, "T", "f", 2, "after");
+        if (fd >= 0) close(fd);
+        _exit(0);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const auto lines = Lines(path);
-    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("after", lines.back().substr(lines.back().size() - 5));
+    EXPECT_TRUE(Lines(other).empty()) << "a trace record went into another file";
 }
 
 TEST(Trace, TwoThreadsLoseAndInterleaveNothing) {
