@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <cwchar>
 #include <string>
 
 #if PY_MAJOR_VERSION < 3
@@ -21,7 +22,7 @@ inline PyObject *ZavPyString_FromString(const char *psz) {
 // Result of a wide-text read, in the reader's own terms.
 enum ZavWideRead { ZAV_WIDE_OK, ZAV_WIDE_PARSE_FAILED, ZAV_WIDE_NO_POINTER, ZAV_WIDE_EXCEPTION };
 
-// Copies a unicode object's text up to its first NUL.
+// Copies a unicode object's text; one holding a NUL is not read.
 inline ZavWideRead ZavPyReadWide(PyObject *pValue, std::wstring &strOut) {
 #if PY_MAJOR_VERSION >= 3
     if (!PyUnicode_Check(pValue)) return ZAV_WIDE_PARSE_FAILED;
@@ -32,6 +33,8 @@ inline ZavWideRead ZavPyReadWide(PyObject *pValue, std::wstring &strOut) {
         wchar_t *p;
         ~Free() { PyMem_Free(p); }
     } guard{p};
+    // As the "u" format of the interpreters that have it: a text with a NUL inside is refused.
+    if (wcslen(p) != size_t(n)) return ZAV_WIDE_PARSE_FAILED;
     strOut.assign(p);
     return ZAV_WIDE_OK;
 #else
