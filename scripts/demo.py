@@ -53,7 +53,7 @@ with Sandbox() as sb:
     sb.stop()
 
     print('\nRestart. Entry 5 was logged while the service was down: it goes out as a past report (0xC000057F,')
-print('message as the second of five strings). Entries 1 to 4 are not recorded or reported again.')
+    print('message as the second of five strings). Entries 1 to 4 are not recorded or reported again.')
     log.append(entry(5, 0x01, 0x0002, 'Critical', '2026-12-07T09:00:30', message=u'Fan 4 failed',
                      action=u'Replace fan 4'))
     scenario['clock'] = '2026-12-07T09:01:00'
