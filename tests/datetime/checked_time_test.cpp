@@ -14,29 +14,9 @@
 
 namespace {
 
-class CheckedTime : public ZavTest {
+class CheckedTime : public TracedTest {
 protected:
-    void SetUp() override {
-        ZavTest::SetUp();
-        (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
-        TraceLogSetDetail(1);
-    }
-    void TearDown() override {
-        TraceLogSetDetail(0);
-        (void)TraceLogInit("", "", 1, 0, 0);
-        ZavTest::TearDown();
-    }
-    bool TraceHas(int nLevel, const std::string &strText) {
-        std::istringstream in(ReadFile(m_dir.file("trace.log")));
-        const std::string strLevel = "] [" + std::to_string(nLevel) + "] ZavDateTime ";
-        const std::string strTail = "): " + strText;
-        std::string line;
-        while (std::getline(in, line))
-            if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
-                line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-                return true;
-        return false;
-    }
+    CheckedTime() : TracedTest("ZavDateTime") {}
 };
 
 }  // namespace

@@ -11,31 +11,13 @@
 
 namespace {
 
-class Reporting : public ZavTest {
+class Reporting : public TracedTest {
 protected:
+    Reporting() : TracedTest("Report") {}
     void SetUp() override {
-        ZavTest::SetUp();
+        TracedTest::SetUp();
         CaptureIndications();
-        (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
-        TraceLogSetDetail(1);
     }
-    void TearDown() override {
-        TraceLogSetDetail(0);
-        (void)TraceLogInit("", "", 1, 0, 0);
-        ZavTest::TearDown();
-    }
-    bool TraceHas(int nLevel, const std::string &strText) {
-        std::istringstream in(ReadFile(m_dir.file("trace.log")));
-        const std::string strLevel = "] [" + std::to_string(nLevel) + "] Report ";
-        const std::string strTail = "): " + strText;
-        std::string line;
-        while (std::getline(in, line))
-            if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
-                line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-                return true;
-        return false;
-    }
-    void ClearTrace() { WriteFile(m_dir.file("trace.log"), ""); }
 };
 
 const DWORD kPastIDs[] = {0x40000585, 0x40000581, 0x80000579, 0x80000580, 0xC0000578, 0xC000057F};

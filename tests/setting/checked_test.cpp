@@ -18,29 +18,9 @@ namespace {
 const char *kCreated = "2026-12-06 01:02:03";
 const char *kUpdated = "2026-12-06 01:05:00";
 
-class CheckedEntry : public ZavTest {
+class CheckedEntry : public TracedTest {
 protected:
-    void SetUp() override {
-        ZavTest::SetUp();
-        (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
-        TraceLogSetDetail(1);
-    }
-    void TearDown() override {
-        TraceLogSetDetail(0);
-        (void)TraceLogInit("", "", 1, 0, 0);
-        ZavTest::TearDown();
-    }
-    bool TraceHas(int nLevel, const std::string &strText) {
-        std::istringstream in(ReadFile(m_dir.file("trace.log")));
-        const std::string strLevel = "] [" + std::to_string(nLevel) + "] Setting ";
-        const std::string strTail = "): " + strText;
-        std::string line;
-        while (std::getline(in, line))
-            if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
-                line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-                return true;
-        return false;
-    }
+    CheckedEntry() : TracedTest("Setting") {}
     void Value(const char *pszName, const std::string &strContent) {
         WriteValueFile(ZAV_PARAMETERS_KEY, pszName, strContent);
     }

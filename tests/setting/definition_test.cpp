@@ -19,33 +19,15 @@ namespace {
 
 const char *kInvalid = "Definition File(zavsmsrv.conf) Invalid";
 
-class DefinitionFile : public ZavTest {
+class DefinitionFile : public TracedTest {
 protected:
+    DefinitionFile() : TracedTest("Setting") {}
     void SetUp() override {
-        ZavTest::SetUp();
+        TracedTest::SetUp();
         CaptureIndications();
-        (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
-        TraceLogSetDetail(1);
-    }
-    void TearDown() override {
-        TraceLogSetDetail(0);
-        (void)TraceLogInit("", "", 1, 0, 0);
-        ZavTest::TearDown();
     }
     void WriteConf(const std::string &strContent) { WriteFile(g_strZavDir + "/data/zavsmsrv.conf", strContent); }
 
-    // A trace record at this level whose text is exactly strText.
-    bool TraceHas(int nLevel, const std::string &strText) {
-        std::istringstream in(ReadFile(m_dir.file("trace.log")));
-        const std::string strLevel = "] [" + std::to_string(nLevel) + "] Setting ";
-        const std::string strTail = "): " + strText;
-        std::string line;
-        while (std::getline(in, line))
-            if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
-                line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-                return true;
-        return false;
-    }
 
     // The loader's failure event: the service's own source, error type, message first.
     void ExpectReported(const std::string &strMessage) {

@@ -11,6 +11,7 @@
 #include "Monitoring.h"
 #include "Report.h"
 #include "Setting.h"
+#include "TraceLog.h"
 #include "zavsmsrv.h"
 
 namespace {
@@ -170,3 +171,29 @@ void CaptureIndications() {
     CapturedIndications().clear();
     g_SendIndication = CaptureSendIndication;
 }
+
+void TracedTest::SetUp() {
+    ZavTest::SetUp();
+    (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
+    TraceLogSetDetail(1);
+}
+
+void TracedTest::TearDown() {
+    TraceLogSetDetail(0);
+    (void)TraceLogInit("", "", 1, 0, 0);
+    ZavTest::TearDown();
+}
+
+bool TracedTest::TraceHas(int nLevel, const std::string &strText) {
+    std::istringstream in(ReadFile(m_dir.file("trace.log")));
+    const std::string strLevel = "] [" + std::to_string(nLevel) + "] " + m_strModule + " ";
+    const std::string strTail = "): " + strText;
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
+            line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
+            return true;
+    return false;
+}
+
+void TracedTest::ClearTrace() { WriteFile(m_dir.file("trace.log"), ""); }

@@ -44,6 +44,21 @@ protected:
     ScratchDir m_dir;
 };
 
+// ZavTest with the trace library writing at detail level into the scratch
+// folder, for the modules whose failures are traced rather than logged.
+class TracedTest : public ZavTest {
+protected:
+    explicit TracedTest(const char *pszModule) : m_strModule(pszModule) {}
+    void SetUp() override;
+    void TearDown() override;
+    // A trace record of this module at this level whose text is exactly strText.
+    bool TraceHas(int nLevel, const std::string &strText);
+    void ClearTrace();
+
+private:
+    std::string m_strModule;
+};
+
 // Puts every service global back to its program-start value.
 void ResetServiceGlobals();
 
