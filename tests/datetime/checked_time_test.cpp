@@ -44,35 +44,9 @@ TEST(TimeText, KeepsNineteenCharactersWithABlankAtIndexTen) {
     }
 }
 
-TEST_F(CheckedTime, StoredTimeLoadsBack) {
-    EXPECT_EQ(1, SetCheckedTime("2026-12-06 01:02:03"));
-    EXPECT_EQ("sz:2026-12-06 01:02:03\n", ReadValueFile(ZAV_PARAMETERS_KEY, "CheckedTime"));
-    EXPECT_EQ("2026-12-06 01:02:03", GetCheckedTime());
-    const std::vector<std::string> vecLog = {"[SetCheckedTime],Debug,Start",
-                                             "[SetCheckedTime],Debug,2026-12-06 01:02:03",
-                                             "[SetCheckedTime],Debug,End",
-                                             "[GetCheckedTime],Debug,Start",
-                                             "[GetCheckedTime],2026-12-06 01:02:03",
-                                             "[GetCheckedTime],Debug,End"};
-    EXPECT_EQ(vecLog, LogMessages());
-    EXPECT_TRUE(TraceHas(0, "SetCheckedTime success. Checked Time : 2026-12-06 01:02:03"));
-    EXPECT_TRUE(TraceHas(3, "CheckedTime : 2026-12-06 01:02:03"));
-
-    EXPECT_EQ(1, SetCheckedTime("2026-12-07 00:00:00"));
-    EXPECT_EQ("2026-12-07 00:00:00", GetCheckedTime());
-}
-
 TEST_F(CheckedTime, ValueWrittenByHandIsReadUpToItsNul) {
     WriteValueFile(ZAV_PARAMETERS_KEY, "CheckedTime", std::string("sz:2026-12-06 01:02:03\0tail", 27));
     EXPECT_EQ("2026-12-06 01:02:03", GetCheckedTime());
-}
-
-TEST_F(CheckedTime, MissingValueGivesTheEmptyTimeAndAnEmptyLogLine) {
-    EXPECT_EQ("", GetCheckedTime());
-    const std::vector<std::string> vecLog = {"[GetCheckedTime],Debug,Start", "[GetCheckedTime],",
-                                             "[GetCheckedTime],Debug,End"};
-    EXPECT_EQ(vecLog, LogMessages());
-    EXPECT_TRUE(TraceHas(3, "CheckedTime : "));
 }
 
 TEST_F(CheckedTime, FailedStoreIsLoggedAndKeepsTheOldValue) {

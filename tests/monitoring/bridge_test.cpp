@@ -129,37 +129,6 @@ TEST_F(Bridge, PollOutcomesFollowTheClockAndTheListResult) {
     }
 }
 
-TEST_F(Bridge, AMissingOrBrokenModuleFailsThePollUntilItIsMended) {
-    std::string strTime;
-    EXPECT_EQ(0, Poll(strTime));
-    EXPECT_TRUE(LogHas("[PyImport_ImportModule],Error,NULL"));
-    EXPECT_EQ("", strTime);
-
-    InstallModule("raise ImportError('broken controller module')\n");
-    EXPECT_EQ(0, Poll(strTime));
-    EXPECT_TRUE(LogHas("[PyImport_ImportModule],Error,NULL"));
-
-    InstallModule("def get_datetime(:\n");  // a syntax error
-    EXPECT_EQ(0, Poll(strTime));
-    EXPECT_TRUE(LogHas("[PyImport_ImportModule],Error,NULL"));
-
-    // Imported afresh on every poll: the mended module is used at once.
-    InstallModule();
-    Run("import sys\nfor m in [k for k in sys.modules if k == 'zavsmsrv']: del sys.modules[m]");
-    Run("import os, glob\nfor f in glob.glob('" + m_strModDir + "/zavsmsrv.py[co]'): os.remove(f)");
-    SetResults("(200, '2026-12-06T01:02:03')", "(200, [{'EventNumber': 3}])");
-    EXPECT_EQ(1, Poll(strTime));
-    EXPECT_EQ(3u, g_tagImlList[0].dwEventNumber);
-
-    // Functions missing from the module.
-    Run("import zavsmsrv\ndel zavsmsrv.get_iml");
-    EXPECT_EQ(0, Poll(strTime));
-    EXPECT_TRUE(LogHas("[PyObject_CallMethod],Error,NULL"));
-    Run("import zavsmsrv\ndel zavsmsrv.get_datetime");
-    EXPECT_EQ(0, Poll(strTime));
-    EXPECT_TRUE(LogHas("[PyObject_CallMethod],Error,DateTime NULL"));
-}
-
 TEST_F(Bridge, TheServiceStartTimeIsTheFirstClockReadingOnly) {
     InstallModule();
     std::string strTime;
@@ -181,88 +150,43 @@ TEST_F(Bridge, TheServiceStartTimeIsTheFirstClockReadingOnly) {
 
 TEST_F(Bridge, EachFieldFailsAloneToItsDefault) {
     InstallModule();
+    const std::string strGood = "07,0,Critical,05,1A,2026-12-06 01:02:03,2026-12-05 00:00:00,Fan 2 failed,Replace fan 2,";
     struct Case {
-        const char *pszName;
-        const char *pszEntry;  // a change to the good entry, as Python statements on e
-        const char *pszLine;   // the line the bad field writes ("" for none)
-        void (*check)(const IMLINFO &);
+        const char *pszChange;  // Python statements on the good entry e
+        std::string strRecord;  // the entry as its data record
+        const char *pszLine;    // the line the bad field writes ("" for none)
     } cases[] = {
-        {"good entry", "pass", "",
-         [](const IMLINFO &t) {
-             EXPECT_EQ(7u, t.dwEventNumber);
-             EXPECT_EQ(5, t.wEventClass);
-             EXPECT_EQ(26, t.wEventCode);
-             EXPECT_EQ(0u, t.dwRepaired);
-             EXPECT_EQ("Critical", t.strSeverity);
-             EXPECT_EQ("2026-12-05 00:00:00", t.strCreated);
-             EXPECT_EQ("2026-12-06 01:02:03", t.strUpdated);
-             EXPECT_EQ("Fan 2 failed", t.strMessage);
-             EXPECT_EQ("Replace fan 2", t.strRecommendedAction);
-         }},
-        {"negative number", "e['EventNumber'] = -5", "[GetPyDataI],Error,EventNumber=-5",
-         [](const IMLINFO &t) {
-             EXPECT_EQ(0u, t.dwEventNumber);
-             EXPECT_EQ("Critical", t.strSeverity) << "the other fields are still read";
-             EXPECT_EQ(26, t.wEventCode);
-         }},
-        {"number beyond 32 bits", "e['EventNumber'] = 2 ** 40", "[PyArg_Parse],Error,EventNumber False",
-         [](const IMLINFO &t) {
-             EXPECT_EQ(0u, t.dwEventNumber);
-             EXPECT_EQ("Fan 2 failed", t.strMessage);
-         }},
-        {"number as text", "e['EventNumber'] = '7'", "[PyArg_Parse],Error,EventNumber False",
-         [](const IMLINFO &t) { EXPECT_EQ(0u, t.dwEventNumber); }},
-        {"class 127", "e['Class'] = 127", "", [](const IMLINFO &t) { EXPECT_EQ(127, t.wEventClass); }},
-        {"class 1", "e['Class'] = 1", "", [](const IMLINFO &t) { EXPECT_EQ(1, t.wEventClass); }},
-        {"class 128", "e['Class'] = 128", "[GetPyDataI],Error,Class=0x80",
-         [](const IMLINFO &t) { EXPECT_EQ(0, t.wEventClass); }},
-        {"class 0", "e['Class'] = 0", "[GetPyDataI],Error,Class=0x00",
-         [](const IMLINFO &t) { EXPECT_EQ(0, t.wEventClass); }},
-        {"class -1", "e['Class'] = -1", "[GetPyDataI],Error,Class=0xFFFFFFFF",
-         [](const IMLINFO &t) { EXPECT_EQ(0, t.wEventClass); }},
-        {"code 65535", "e['Code'] = 65535", "", [](const IMLINFO &t) { EXPECT_EQ(65535, t.wEventCode); }},
-        {"code 65536", "e['Code'] = 65536", "[GetPyDataI],Error,Code=0x10000",
-         [](const IMLINFO &t) {
-             EXPECT_EQ(0, t.wEventCode);
-             EXPECT_EQ(5, t.wEventClass);
-         }},
-        {"code missing", "del e['Code']", "[GetPyDataI],Error,Code=0x00",
-         [](const IMLINFO &t) { EXPECT_EQ(0, t.wEventCode); }},
-        {"message as bytes", "e['Message'] = b'Fan 2 failed'", "[PyArg_Parse],Error,Message False",
-         [](const IMLINFO &t) {
-             EXPECT_EQ("", t.strMessage);
-             EXPECT_EQ("Replace fan 2", t.strRecommendedAction);
-         }},
-        {"message with a NUL inside", "e['Message'] = u'Fan\\x002'", "[PyArg_Parse],Error,Message False",
-         [](const IMLINFO &t) {
-             EXPECT_EQ("", t.strMessage);
-             EXPECT_EQ("Replace fan 2", t.strRecommendedAction);
-         }},
-        {"severity as a number", "e['Severity'] = 5", "[PyArg_Parse],Error,Severity False",
-         [](const IMLINFO &t) {
-             EXPECT_EQ("", t.strSeverity);
-             EXPECT_EQ("2026-12-05 00:00:00", t.strCreated);
-         }},
-        {"created missing", "del e['Created']", "[PyDict_GetItem],Debug,Created NULL",
-         [](const IMLINFO &t) {
-             EXPECT_EQ("", t.strCreated);
-             EXPECT_EQ("2026-12-06 01:02:03", t.strUpdated);
-         }},
-        {"updated too short", "e['Updated'] = '2026-12-06'", "",
-         [](const IMLINFO &t) { EXPECT_EQ("", t.strUpdated); }},
-        {"repaired True", "e['Repaired'] = True", "", [](const IMLINFO &t) { EXPECT_EQ(1u, t.dwRepaired); }},
-        {"repaired 7", "e['Repaired'] = 7", "", [](const IMLINFO &t) { EXPECT_EQ(1u, t.dwRepaired); }},
-        {"repaired as text", "e['Repaired'] = 'yes'", "[PyArg_Parse],Error,Repaired False",
-         [](const IMLINFO &t) { EXPECT_EQ(0u, t.dwRepaired); }},
+        {"pass", strGood, ""},
+        {"e['EventNumber'] = -5", "00" + strGood.substr(2), "[GetPyDataI],Error,EventNumber=-5"},
+        {"e['EventNumber'] = 2 ** 40", "00" + strGood.substr(2), "[PyArg_Parse],Error,EventNumber False"},
+        {"e['EventNumber'] = '7'", "00" + strGood.substr(2), "[PyArg_Parse],Error,EventNumber False"},
+        {"e['Class'] = 127", "07,0,Critical,7F,1A" + strGood.substr(19), ""},
+        {"e['Class'] = 128", "07,0,Critical,00,1A" + strGood.substr(19), "[GetPyDataI],Error,Class=0x80"},
+        {"e['Class'] = 0", "07,0,Critical,00,1A" + strGood.substr(19), "[GetPyDataI],Error,Class=0x00"},
+        {"e['Class'] = -1", "07,0,Critical,00,1A" + strGood.substr(19), "[GetPyDataI],Error,Class=0xFFFFFFFF"},
+        {"e['Code'] = 65535", "07,0,Critical,05,FFFF" + strGood.substr(19), ""},
+        {"e['Code'] = 65536", "07,0,Critical,05,00" + strGood.substr(19), "[GetPyDataI],Error,Code=0x10000"},
+        {"del e['Code']", "07,0,Critical,05,00" + strGood.substr(19), "[GetPyDataI],Error,Code=0x00"},
+        {"e['Message'] = b'Fan 2 failed'", "07,0,Critical,05,1A,2026-12-06 01:02:03,2026-12-05 00:00:00,,Replace fan 2,",
+         "[PyArg_Parse],Error,Message False"},
+        {"e['Message'] = u'Fan\\x002'", "07,0,Critical,05,1A,2026-12-06 01:02:03,2026-12-05 00:00:00,,Replace fan 2,",
+         "[PyArg_Parse],Error,Message False"},
+        {"e['Severity'] = 5", "07,0,,05,1A" + strGood.substr(19), "[PyArg_Parse],Error,Severity False"},
+        {"del e['Created']", "07,0,Critical,05,1A,2026-12-06 01:02:03,,Fan 2 failed,Replace fan 2,",
+         "[PyDict_GetItem],Debug,Created NULL"},
+        {"e['Updated'] = '2026-12-06'", "07,0,Critical,05,1A,,2026-12-05 00:00:00,Fan 2 failed,Replace fan 2,", ""},
+        {"e['Repaired'] = True", "07,1" + strGood.substr(4), ""},
+        {"e['Repaired'] = 7", "07,1" + strGood.substr(4), ""},
+        {"e['Repaired'] = 'yes'", strGood, "[PyArg_Parse],Error,Repaired False"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.pszName);
-        Run(std::string("import zavsmsrv\ne = ") + kGoodEntry + "\n" + c.pszEntry +
+        SCOPED_TRACE(c.pszChange);
+        Run(std::string("import zavsmsrv\ne = ") + kGoodEntry + "\n" + c.pszChange +
             "\nzavsmsrv.IML = (200, [e])\nzavsmsrv.DATETIME = (200, '2026-12-06T01:02:03')");
         std::string strTime;
         ASSERT_EQ(1, Poll(strTime));
         ASSERT_EQ(1u, g_dwMaxIndex);
-        c.check(g_tagImlList[0]);
+        EXPECT_EQ(c.strRecord, MakeDatRecord(g_tagImlList[0], MakeSummary(g_tagImlList[0])));
         if (*c.pszLine) {
             EXPECT_TRUE(LogHas(c.pszLine)) << c.pszLine;
         }
@@ -339,5 +263,32 @@ TEST_F(Bridge, ReadersGiveDefaultsAndLeaveTheInterpreterClean) {
             EXPECT_TRUE(LogHas(std::string("[GetPyDataI],Error,") + r.pszLine)) << r.pszLine;
         else
             EXPECT_TRUE(LogMessages().empty()) << r.nValue;
+    }
+}
+
+// The module runs as root: one that anyone could have written is not used.
+TEST_F(Bridge, WorldWritableFolderOrFileIsRefusedOtherwiseUsed) {
+    InstallModule();
+    const std::string strFile = m_strModDir + "/zavsmsrv.py";
+    struct Case {
+        mode_t dir, file;
+        int result;
+        std::string line;
+    } cases[] = {
+        {0777, 0644, 0, "[PyImport_ImportModule],Error,World-writable " + m_strModDir},
+        {01777, 0644, 0, "[PyImport_ImportModule],Error,World-writable " + m_strModDir},
+        {0755, 0666, 0, "[PyImport_ImportModule],Error,World-writable " + strFile},
+        {0775, 0664, 1, ""},
+    };
+    SetResults("(200, '2026-12-07T00:00:00')", "(200, [{'EventNumber': 1}])");
+    for (const auto &c : cases) {
+        ASSERT_EQ(0, chmod(m_strModDir.c_str(), c.dir));
+        ASSERT_EQ(0, chmod(strFile.c_str(), c.file));
+        std::string strTime;
+        EXPECT_EQ(c.result, Poll(strTime)) << std::oct << c.dir << " " << c.file;
+        EXPECT_EQ(DWORD(c.result), g_dwMaxIndex);
+        if (!c.line.empty()) {
+            EXPECT_TRUE(LogHas(c.line)) << c.line;
+        }
     }
 }

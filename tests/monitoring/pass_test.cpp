@@ -41,7 +41,6 @@ protected:
         CaptureIndications();
         g_tagTargetEvent[0].wEventClass = 0x01;
         g_tagTargetEvent[0].wEventCode = 0x0002;
-        g_tagTargetEvent[0].strCriticalText = "\xA5\xD5\xA5\xA1\xA5\xF3";
         g_tagTargetEvent[1].wEventClass = 0x23;
         g_tagTargetEvent[1].wEventCode = 0x1A05;
         g_dwServiceStart = 1;
@@ -69,12 +68,6 @@ protected:
         const std::vector<std::string> v = LogMessages();
         const auto it = std::find(v.begin(), v.end(), strLine);
         return it == v.end() ? -1 : long(it - v.begin());
-    }
-    void ReportTableEntry(DWORD dwID, int nAliveLevel) {
-        const std::string strKey = ZAV_REPORT_TABLE_KEY + IntToString(int(dwID), 16, 1);
-        CreateKey(strKey + "\\DESTINATIONSETTING\\ID_LIST\\HALVERNREPORT");
-        CreateKey(strKey + "\\EVENTSETTING");
-        WriteValueFile(strKey + "\\EVENTSETTING", "AliveLevel", "dword:" + std::to_string(nAliveLevel) + "\n");
     }
 };
 
@@ -107,16 +100,6 @@ TEST(PassTexts, SummaryAndDataRecordFormats) {
     t.strCreated = "C";
     t.strMessage = "a,b\nc";
     EXPECT_EQ("07,0,Critical,0A,123,U,C,a,b\nc,,", MakeDatRecord(t, "07,0,Critical,0A,123"));
-}
-
-TEST_F(Pass, DataRecordAndSummaryLineAreByteExact) {
-    IMLINFO t = E(123, 7, 8, 0x1F, 0x0004, "OK", 1);
-    t.strMessage = "PSU \xC5\xC5\xB8\xBB, bay 2";
-    List({t}, 0);
-    CheckAndReportIml();
-    EXPECT_EQ("123,1,OK,1F,04,2026-12-06 01:00:08,2026-12-06 01:00:07,PSU \xC5\xC5\xB8\xBB, bay 2,act123,\n", Dat());
-    EXPECT_TRUE(LogHas("[CheckAndReportIml],123,1,OK,1F,04"));
-    EXPECT_TRUE(CapturedIndications().empty());  // not in the table
 }
 
 TEST_F(Pass, NewTailIsRecordedReportedAndCheckedInTurn) {
@@ -212,58 +195,4 @@ TEST_F(Pass, EntryEqualToTheCheckedOneIsSkippedEvenWhenNew) {
     CheckAndReportIml();
     EXPECT_EQ(Line(v[1]), Dat());
     EXPECT_EQ((std::vector<DWORD>{0x40008102}), ReportedIDs());
-}
-
-TEST_F(Pass, FirstStartRecordsPastEntriesWithoutReportingThem) {
-    g_dwServiceStart = 0;
-    g_bCurrentReport = 0;
-    g_strServiceStartTime = T(30);
-    std::vector<IMLINFO> v = {E(1, 1, 29, 0x01, 0x0002, "Critical"), E(2, 2, -1, 0x01, 0x0002, "Critical"),
-                              E(3, 3, 30, 0x01, 0x0002, "Critical"), E(4, 4, 31, 0x01, 0x0002, "Warning")};
-    List(v, 0);
-    CheckAndReportIml();
-    EXPECT_EQ(Line(v[0]) + Line(v[1]) + Line(v[2]) + Line(v[3]), Dat());
-    EXPECT_EQ((std::vector<DWORD>{0xC0008102, 0x80008102}), ReportedIDs());
-    EXPECT_EQ(4u, g_tagCheckedIml.dwEventNumber);
-    EXPECT_EQ(1, g_bCurrentReport);
-}
-
-TEST_F(Pass, RestartReportsPastEntriesUnderTheFixedIdsInTheFirstPassOnly) {
-    g_bCurrentReport = 0;
-    g_strServiceStartTime = T(30);
-    ReportTableEntry(0x40008102, 1);
-    ReportTableEntry(0x80008102, 7);
-    ReportTableEntry(0xC0008102, 0);
-    std::vector<IMLINFO> v = {E(1, 1, 10, 0x01, 0x0002, "OK"), E(2, 2, 11, 0x01, 0x0002, "Warning"),
-                              E(3, 3, 12, 0x01, 0x0002, "Critical"), E(4, 4, 40, 0x01, 0x0002, "Critical")};
-    List(v, 0);
-    CheckAndReportIml();
-    ASSERT_EQ((std::vector<DWORD>{0x40000585, 0x80000580, 0xC0000578, 0xC0008102}), ReportedIDs());
-    for (size_t i = 0; i < 3; ++i) {
-        const CapturedIndication &c = CapturedIndications()[i];
-        EXPECT_EQ(5u, c.dwStringCount) << i;
-        EXPECT_EQ((std::vector<std::string>{"", CreateReportEventMessage(v[i], ""), "", "", ""}), c.vecStrings);
-    }
-    EXPECT_EQ("Date : 2026-12-06 01:00:10\nEvent Class : 0x01\nEvent Code : 0x02\nStatus : OK\n"
-              "Description : msg1\nRecommended Action : act1",
-              CapturedIndications()[0].vecStrings[1]);
-    EXPECT_EQ(2u, CapturedIndications()[3].dwStringCount);
-    EXPECT_EQ(1, g_bCurrentReport);
-
-    // The same old entries in a later pass are current reports.
-    CaptureIndications();
-    g_tagCheckedIml = IMLINFO();
-    List(v, 0);
-    CheckAndReportIml();
-    EXPECT_EQ((std::vector<DWORD>{0x40008102, 0x80008102, 0xC0008102, 0xC0008102}), ReportedIDs());
-}
-
-TEST_F(Pass, JapaneseHeadlineLeadsTheReportedMessage) {
-    g_bJapaneseMessage = 1;
-    List({E(1, 1, 1, 0x01, 0x0002, "Critical")}, 0);
-    CheckAndReportIml();
-    ASSERT_EQ(1u, CapturedIndications().size());
-    EXPECT_EQ("\xA5\xD5\xA5\xA1\xA5\xF3\n\xC6\xFC\xBB\xFE : 2026-12-06 01:00:01\nEvent Class : 0x01\n"
-              "Event Code : 0x02\n\xBE\xF5\xC2\xD6 : Critical\n\xBE\xDC\xBA\xD9 : msg1\n\xC2\xD0\xBD\xE8 : act1",
-              CapturedIndications()[0].vecStrings[0]);
 }

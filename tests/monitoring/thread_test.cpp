@@ -19,12 +19,10 @@ namespace {
 const char *kModuleSource =
     "import os, time\n"
     "HERE = os.path.dirname(os.path.abspath(__file__))\n"
-    "STATUS = int(open(os.path.join(HERE, 'status')).read()) if os.path.exists(os.path.join(HERE, 'status')) "
-    "else 200\n"
     "_n = [0]\n"
     "def get_datetime():\n"
     "    _n[0] += 1\n"
-    "    return (STATUS, '2026-12-07T00:%02d:%02d' % (_n[0] // 60 % 60, _n[0] % 60))\n"
+    "    return (200, '2026-12-07T00:%02d:%02d' % (_n[0] // 60 % 60, _n[0] % 60))\n"
     "def get_iml():\n"
     "    if os.path.exists(os.path.join(HERE, 'slow')):\n"
     "        open(os.path.join(HERE, 'inside'), 'w').close()\n"
@@ -135,20 +133,6 @@ TEST_F(MonitoringThread, TheFirstStartFlagIsPersistedOnceOverManyPolls) {
     EXPECT_EQ(1u, g_tagCheckedIml.dwEventNumber);
     // The entry never changes: recorded by the first poll only.
     EXPECT_EQ(1, Count("[CheckAndReportIml],01,0,Critical,01,02"));
-}
-
-TEST_F(MonitoringThread, PollsWithoutAClockRecordNothing) {
-    WriteFile(m_strModDir + "/status", "503");
-    g_dwMonitoringCycle = 1;
-    Start();
-    ASSERT_TRUE(AwaitLine("Wait", 3));
-    Stop();
-    EXPECT_FALSE(Exists(ValueFilePath(ZAV_PARAMETERS_KEY, "CheckedTime")));
-    EXPECT_FALSE(Exists(ValueFilePath(ZAV_PARAMETERS_KEY, "ServiceStart")));
-    EXPECT_EQ(0u, g_dwServiceStart) << "still the first start";
-    EXPECT_EQ("", g_strCheckedTime);
-    EXPECT_EQ(0, Count("[SearchNewEventNumber],Debug,Start"));
-    EXPECT_TRUE(CapturedIndications().empty());
 }
 
 TEST_F(MonitoringThread, AStopDuringTheFetchSkipsThePassAndRecordsNothing) {

@@ -63,25 +63,6 @@ void ExpectChecked(const IMLINFO &tagExpected) {
 
 }  // namespace
 
-TEST_F(CheckedEntry, LoadsAllSixValuesAndLogsThem) {
-    StoreAll("dword:7\n", std::string("sz:") + kCreated + "\n", std::string("sz:") + kUpdated + "\n",
-             "dword:5\n", "dword:0x102\n", "dword:0\n");
-    Dirty();
-    EXPECT_TRUE(GetCheckedImlInfo());
-    ExpectChecked(Entry(7, kCreated, kUpdated, 0x05, 0x0102, 0));
-    EXPECT_EQ(1u, g_dwServiceStart);
-    const std::vector<std::string> vecLog = {"[GetCheckedImlInfo],Debug,Start",
-                                             "[GetCheckedImlInfo],07,0,05,102,2026-12-06 01:02:03,2026-12-06 01:05:00",
-                                             "[GetCheckedImlInfo],Debug,End"};
-    EXPECT_EQ(vecLog, LogMessages());
-    EXPECT_TRUE(TraceHas(3, "Checked EventNumber : 7"));
-    EXPECT_TRUE(TraceHas(3, "Checked Repaired : 0"));
-    EXPECT_TRUE(TraceHas(3, "Checked EventClass : 0x0005"));
-    EXPECT_TRUE(TraceHas(3, "Checked EventCode : 0x0102"));
-    EXPECT_TRUE(TraceHas(3, "Checked Created : 2026-12-06 01:02:03"));
-    EXPECT_TRUE(TraceHas(3, "Checked Updated : 2026-12-06 01:05:00"));
-}
-
 TEST_F(CheckedEntry, LoadNormalisesRepairedAndKeepsTheLowSixteenBits) {
     struct Case {
         const char *pszName;

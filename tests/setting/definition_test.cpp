@@ -100,14 +100,6 @@ TEST_F(DefinitionFile, SectionsFillRowsInFileOrderWithTexts) {
     EXPECT_TRUE(TraceHas(3, "GetTargetEventInfo success.(iIndex:2)"));
 }
 
-TEST_F(DefinitionFile, JapaneseOffLeavesEveryTextEmpty) {
-    WriteConf(kSample);
-    ASSERT_TRUE(GetTargetEventInfo());
-    ExpectRow(0, 0x01, 0x0002);
-    ExpectRow(1, 0x23, 0x001A);
-    ExpectRow(2, 0x05, 0xABCD);
-}
-
 // Every way the file can be refused: the event, the log line and the trace.
 TEST_F(DefinitionFile, InvalidFilesAreRefusedWithTheLineAndIndex) {
     struct Case {
@@ -149,14 +141,6 @@ TEST_F(DefinitionFile, InvalidFilesAreRefusedWithTheLineAndIndex) {
         EXPECT_TRUE(LogHas("[GetTargetEventInfo],Error," + c.strLogLine));
         for (const std::string &t : c.vecTraces) EXPECT_TRUE(TraceHas(1, t)) << t;
     }
-}
-
-TEST_F(DefinitionFile, RowsBeforeABadSectionStayFilled) {
-    WriteConf("[00010002]\n[0003FFFF]\n[00010000]\n");
-    EXPECT_FALSE(GetTargetEventInfo());
-    ExpectRow(0, 0x01, 0x0002);
-    ExpectRow(1, 0x03, 0xFFFF);
-    ExpectRow(2, 0, 0);
 }
 
 namespace {

@@ -189,10 +189,3 @@ TEST_F(EventId, PastEntriesTakeTheSixFixedIdsByHalvernRouting) {
     EXPECT_TRUE(TraceHas(0, "<Not Halvern Event. EventID:0x801aa305"));
     EXPECT_TRUE(LogHas("[IsHalvernEvent],Debug,ID = 0x80008102 Res = 0x01"));
 }
-
-// A missing report table entry costs the registry retries: one case only.
-TEST_F(EventId, PastEntryWithoutReportTableEntryIsNotHalvern) {
-    EXPECT_EQ(0x40000581u, CreateReportEventID(1, Entry(0x01, 0x0002, "OK")));
-    EXPECT_TRUE(LogHas("[IsHalvernEvent],Debug,ID = 0x40008102 Res = 0xFFFFFFFF"));
-    EXPECT_TRUE(TraceHas(0, "<Not Halvern Event. EventID:0x40008102"));
-}
