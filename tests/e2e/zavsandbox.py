@@ -151,11 +151,6 @@ class Sandbox(object):
             time.sleep(0.02)
         return pid
 
-    def stop_core(self):
-        for pid in self.pids('ZAVntserver'):
-            self.kill(pid, 9)
-        self.wait_gone('ZAVntserver', 10)
-
     def start(self, timeout=60, umask=None, cwd=None):
         """Runs the daemon as a service manager would; returns the exit status
         of the started process (the parent in systemd mode). umask and cwd
