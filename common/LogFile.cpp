@@ -1,26 +1,23 @@
 #include "LogFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "FileOps.h"
+#include "Guards.h"
 #include "Reg.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
 #include "zavsmsrv.h"
 
 std::string g_strLogFilePath;
-DWORD g_dwLogLevel = 3;
-DWORD g_dwLogMaxSize = 524288;
-DWORD g_dwLogGeneration = 2;
+DWORD g_dwLogLevel = ZAV_DEFAULT_LOG_LEVEL;
+DWORD g_dwLogMaxSize = ZAV_DEFAULT_LOG_MAX_SIZE;
+DWORD g_dwLogGeneration = ZAV_DEFAULT_LOG_GENERATION;
 DWORD g_dwLogCurrentSize = 0;
 int g_bLogBackup = 0;
 
-DWORD g_dwDatMaxSize = 65536;
-DWORD g_dwDatGeneration = 4;
+DWORD g_dwDatMaxSize = ZAV_DEFAULT_DAT_MAX_SIZE;
+DWORD g_dwDatGeneration = ZAV_DEFAULT_DAT_GENERATION;
 DWORD g_dwDatCurrentSize = 0;
 int g_bDatBackup = 0;
 
@@ -28,29 +25,19 @@ namespace {
 
 const char *kModule = "LogFile";
 
-// Closes the stream on every path.
-struct FileGuard {
-    FILE *fp = nullptr;
-    ~FileGuard() {
-        if (fp) (void)fclose(fp);
-    }
-};
+DWORD CapGeneration(DWORD dw) { return dw > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dw; }
 
-// Opens for appending, creating the file 0644 whatever the umask, and never
-// through a symbolic link planted at the path (the service runs as root).
-FILE *OpenAppend(const std::string &strPath) {
-    const int fd = open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
-    FILE *fp = fdopen(fd, "a");
-    if (!fp) {
-        const int e = errno;
-        (void)close(fd);
-        errno = e;
-    }
-    return fp;
+// A size setting: the stored value raised to the smallest size, or the default.
+DWORD SizeSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
+    DWORD dw = 0;
+    if (!GetRegValue(pszKey, pszName, dw)) return dwDefault;
+    return dw < ZAV_MIN_FILE_SIZE ? ZAV_MIN_FILE_SIZE : dw;
 }
 
-DWORD CapGeneration(DWORD dw) { return dw > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dw; }
+DWORD NumberSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
+    DWORD dw = 0;
+    return GetRegValue(pszKey, pszName, dw) ? dw : dwDefault;
+}
 
 std::string DatPath() { return g_strZavDir + ZAV_DAT_FILE; }
 
@@ -85,39 +72,21 @@ void WriteLog(std::string strMessage, std::string strFunction, DWORD dwLevel, in
     std::string strLine = FormatLogLine(st, strMessage, strFunction, dwLevel);
     const size_t nLen = strLine.size();
     strLine += '\n';
-    {
-        FileGuard f;
-        f.fp = OpenAppend(g_strLogFilePath);
-        if (!f.fp) return;
-        (void)fwrite(strLine.data(), 1, strLine.size(), f.fp);
-        (void)fflush(f.fp);
-    }
+    if (AppendToFile(g_strLogFilePath, strLine) != 0) return;
     if (bNoBackup == 0) {
         g_dwLogCurrentSize = DWORD(g_dwLogCurrentSize + DWORD(nLen) + 2u);
         g_bLogBackup = g_dwLogCurrentSize > g_dwLogMaxSize ? 1 : 0;
     }
 }
 
-void BackupFile(std::string strPath, DWORD dwGeneration) {
-    dwGeneration = CapGeneration(dwGeneration);
-    if (dwGeneration == 0) {
-        (void)DeleteFile(strPath.c_str());
-        return;
-    }
-    for (DWORD n = dwGeneration; n >= 2; --n) {
-        const std::string strFrom = strPath + IntToString(int(n - 1), 10, 0);
-        const std::string strTo = strPath + IntToString(int(n), 10, 0);
-        (void)MoveFileEx(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING);
-    }
-    (void)MoveFileEx(strPath.c_str(), (strPath + "1").c_str(), MOVEFILE_REPLACE_EXISTING);
-}
+// Backups take the generation number straight after the name (zavsmsel.log1).
+void BackupFile(std::string strPath, DWORD dwGeneration) { RotateFiles(strPath, dwGeneration, ""); }
 
 DWORD GetLogFileSize(std::string strPath) {
-    FileGuard f;
-    f.fp = fopen(strPath.c_str(), "r");
-    if (!f.fp) return 0;
-    if (fseeko(f.fp, 0, SEEK_END) != 0) return 0;
-    const off_t pos = ftello(f.fp);
+    UniqueFile f(fopen(strPath.c_str(), "r"));
+    if (!f) return 0;
+    if (fseeko(f.get(), 0, SEEK_END) != 0) return 0;
+    const off_t pos = ftello(f.get());
     return pos < 0 ? 0 : DWORD(uint64_t(pos));
 }
 
@@ -128,14 +97,10 @@ void GetTraceLogInfo() {
         g_strLogFilePath = szPath;
     else
         g_strLogFilePath = ZAV_DEFAULT_LOG_PATH;
-    DWORD dw = 0;
-    g_dwLogLevel = GetRegValue(ZAV_LOG_KEY, "LogLevel", dw) ? dw : 3;
-    if (g_dwLogLevel > 5) g_dwLogLevel = 5;
-    dw = 0;
-    g_dwLogGeneration = CapGeneration(GetRegValue(ZAV_LOG_KEY, "Generation", dw) ? dw : 2);
-    dw = 0;
-    g_dwLogMaxSize = GetRegValue(ZAV_LOG_KEY, "MaxLogSize", dw) ? dw : 524288;
-    if (g_dwLogMaxSize <= 1023) g_dwLogMaxSize = 1024;
+    g_dwLogLevel = NumberSetting(ZAV_LOG_KEY, "LogLevel", ZAV_DEFAULT_LOG_LEVEL);
+    if (g_dwLogLevel > ZAV_MAX_LOG_LEVEL) g_dwLogLevel = ZAV_MAX_LOG_LEVEL;
+    g_dwLogGeneration = CapGeneration(NumberSetting(ZAV_LOG_KEY, "Generation", ZAV_DEFAULT_LOG_GENERATION));
+    g_dwLogMaxSize = SizeSetting(ZAV_LOG_KEY, "MaxLogSize", ZAV_DEFAULT_LOG_MAX_SIZE);
     g_dwLogCurrentSize = GetLogFileSize(g_strLogFilePath);
     g_bLogBackup = g_dwLogCurrentSize > g_dwLogMaxSize ? 1 : 0;
     WriteLog("Size=" + IntToString(int(g_dwLogCurrentSize), 10, 1), "GetTraceLogInfo", LOG_LEVEL_DEBUG, 0);
@@ -150,11 +115,9 @@ void GetTraceLogInfo() {
 void GetBackupDatInfo() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
-    DWORD dw = 0;
-    g_dwDatGeneration = CapGeneration(GetRegValue(ZAV_PARAMETERS_KEY, "NumberOfBackup", dw) ? dw : 4);
-    dw = 0;
-    g_dwDatMaxSize = GetRegValue(ZAV_PARAMETERS_KEY, "MaxDatSize", dw) ? dw : 65536;
-    if (g_dwDatMaxSize <= 1023) g_dwDatMaxSize = 1024;
+    g_dwDatGeneration =
+        CapGeneration(NumberSetting(ZAV_PARAMETERS_KEY, "NumberOfBackup", ZAV_DEFAULT_DAT_GENERATION));
+    g_dwDatMaxSize = SizeSetting(ZAV_PARAMETERS_KEY, "MaxDatSize", ZAV_DEFAULT_DAT_MAX_SIZE);
     g_dwDatCurrentSize = GetLogFileSize(DatPath());
     g_bDatBackup = g_dwDatCurrentSize > g_dwDatMaxSize ? 1 : 0;
     WriteLog("Size=" + IntToString(int(g_dwDatCurrentSize), 10, 1), "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
@@ -175,16 +138,12 @@ void WriteDat(std::string strRecord) {
         g_bDatBackup = 0;
         g_dwDatCurrentSize = 0;
     }
-    FileGuard f;
-    f.fp = OpenAppend(strPath);
-    if (!f.fp) {
-        // The open's own error: it describes the failure, unlike a stale code.
-        WriteLog("0x" + IntToString(errno, 16, 1), "WriteDat", LOG_LEVEL_ERROR, 0);
+    strRecord += '\n';
+    if (const int nError = AppendToFile(strPath, strRecord)) {
+        // The write's own error: it describes the failure, unlike a stale code.
+        WriteLog("0x" + IntToString(nError, 16, 1), "WriteDat", LOG_LEVEL_ERROR, 0);
         return;
     }
-    strRecord += '\n';
-    (void)fwrite(strRecord.data(), 1, strRecord.size(), f.fp);
-    (void)fflush(f.fp);
     g_dwDatCurrentSize = DWORD(g_dwDatCurrentSize + DWORD(strRecord.size() - 1) + 2u);
     g_bDatBackup = g_dwDatCurrentSize > g_dwDatMaxSize ? 1 : 0;
     WriteLog("End", "WriteDat", LOG_LEVEL_DEBUG, 0);

@@ -5,15 +5,12 @@
 
 #include <string>
 
-#include "NTwin32.h"
+#include "ZavTypes.h"
 
 #define LOG_LEVEL_ERROR 1
 #define LOG_LEVEL_INFO 3
 #define LOG_LEVEL_DEBUG 5
 
-#define ZAV_LOG_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv"
-#define ZAV_DEFAULT_LOG_PATH "/opt/kym/tolvex_sa/log/zavsmflw.log"
-#define ZAV_DAT_FILE "/log/zavsmsel.log"
 
 // Written by GetTraceLogInfo (main thread, before the monitoring thread);
 // the counters by WriteLog on whichever thread logs (never two at once).

@@ -4,20 +4,17 @@
 #include <cstring>
 #include <functional>
 
+#include "Guards.h"
+
 namespace {
 
-// Closes the key on every path.
-struct RegKeyGuard {
-    HKEY h = nullptr;
-    ~RegKeyGuard() {
-        if (h) (void)RegCloseKey(h);
-    }
-};
-
-int OpenWithRetry(const char *pszKey, DWORD dwAccess, RegKeyGuard &key) {
+int OpenWithRetry(const char *pszKey, DWORD dwAccess, UniqueRegKey &key) {
     for (int i = 0; i < ZAV_REG_RETRY; ++i) {
-        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, pszKey, 0, dwAccess, &key.h) == ERROR_SUCCESS) return 1;
-        key.h = nullptr;
+        HKEY h = nullptr;
+        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, pszKey, 0, dwAccess, &h) == ERROR_SUCCESS) {
+            key.reset(h);
+            return 1;
+        }
         Sleep(ZAV_REG_RETRY_WAIT);
     }
     return 0;
@@ -36,9 +33,9 @@ int WithKey(const char *pszKey, const char *pszName, DWORD dwAccess, const std::
         SetLastError(EINVAL);
         return 0;
     }
-    RegKeyGuard key;
+    UniqueRegKey key;
     if (!OpenWithRetry(pszKey, dwAccess, key)) return 0;
-    return OperateWithRetry([&] { return op(key.h); });
+    return OperateWithRetry([&] { return op(key.get()); });
 }
 
 }  // namespace
@@ -48,7 +45,7 @@ int CheckSubKey(const char *pszKey) {
         SetLastError(EINVAL);
         return 0;
     }
-    RegKeyGuard key;
+    UniqueRegKey key;
     return OpenWithRetry(pszKey, KEY_READ, key);
 }
 

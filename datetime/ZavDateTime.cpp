@@ -1,8 +1,7 @@
 #include "ZavDateTime.h"
 
-#include "PyCompat.h"
-
 #include "LogFile.h"
+#include "PyBridge.h"
 #include "Reg.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
@@ -26,45 +25,37 @@ std::string GetCurrentDateTime(PyObject *pModule) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
     std::string strResult;
-    PyRef result;
-    do {
-        try {
-            result = PyRef(PyObject_CallMethod(pModule, const_cast<char *>("get_datetime"), nullptr));
-        } catch (...) {
-            WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
-            break;
-        }
-        if (!result) {
-            PyErr_Clear();
-            WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
-            break;
-        }
-        int nStatus = 0;
-        const char *pszText = nullptr;  // borrowed from the result tuple
-        try {
-            if (!PyArg_ParseTuple(result.get(), "is", &nStatus, &pszText)) {
-                PyErr_Clear();
-                WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-                ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime false.");
-                break;
-            }
-            if (pszText) strResult = ConvertTimeString(std::string(pszText));
-        } catch (...) {
-            PyErr_Clear();
-            WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime failed.");
-            strResult.clear();
-            break;
-        }
+    ScriptResult result;
+    int nStatus = 0;
+    const char *pszText = nullptr;  // borrowed from the result
+    switch (CallScriptFunction(pModule, "get_datetime", "is", result, nStatus, &pszText)) {
+    case SCRIPT_CALL_FAILED:
+        WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+        break;
+    case SCRIPT_NULL:
+        ClearScriptError(nullptr);
+        WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+        break;
+    case SCRIPT_PARSE_FALSE:
+        WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime false.");
+        break;
+    case SCRIPT_PARSE_FAILED:
+        WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime failed.");
+        break;
+    case SCRIPT_OK:
         if (nStatus != 200) {
             WriteLog("DateTime Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
             ZTRACE(1, kModule, "SateTime Status : %d", nStatus);
-            strResult.clear();
+        } else if (pszText) {
+            strResult = ConvertTimeString(std::string(pszText));
         }
-    } while (false);
-    result = PyRef();
+        break;
+    }
+    result.reset();
     WriteLog(strResult, "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
     WriteLog("End", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "GetCurrentDateTime : %s", strResult.c_str());
@@ -75,7 +66,7 @@ std::string GetCurrentDateTime(PyObject *pModule) {
 std::string GetCheckedTime() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetCheckedTime", LOG_LEVEL_DEBUG, 0);
-    char szBuffer[4096] = {};
+    char szBuffer[ZAV_REG_SZ_BLOCK] = {};
     std::string strResult;
     if (GetRegValue(ZAV_PARAMETERS_KEY, "CheckedTime", szBuffer)) strResult = szBuffer;
     WriteLog(strResult, "GetCheckedTime", LOG_LEVEL_INFO, 0);

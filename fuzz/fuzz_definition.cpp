@@ -2,27 +2,22 @@
 // crash, and an accepted file leaves only valid rows, filled from row 0.
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "Monitoring.h"
 #include "Setting.h"
-#include "zavsmsrv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string strDir = FuzzScratch();
-    g_strZavDir = strDir;
-    {
-        std::ofstream out(strDir + "/data/zavsmsrv.conf", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(data), std::streamsize(size));
-    }
-    for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
-    g_bJapaneseMessage = (size & 1) ? 1 : 0;
-    const bool bOk = GetTargetEventInfo();
+    static TARGETEVENTINFO table[ZAV_TARGET_ROWS];
+    for (auto &row : table) row = TARGETEVENTINFO();
+    std::istringstream in(std::string(reinterpret_cast<const char *>(data), size));
+    const int bJapanese = (size & 1) ? 1 : 0;
+    const DEFINITIONRESULT r = ParseTargetEventInfo(in, bJapanese, table);
+    const bool bOk = r.nStatus == DEFINITION_OK;
+    if (bOk && (r.nIndex < 0 || r.nIndex >= ZAV_TARGET_ROWS)) abort();
     bool bEnded = false;
     int nRows = 0;
-    for (const auto &row : g_tagTargetEvent) {
+    for (const auto &row : table) {
         const bool bEmpty = row.wEventClass == 0 && row.wEventCode == 0;
         if (bEmpty) {
             bEnded = true;
@@ -33,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (bEnded) abort();  // rows are filled without gaps
         ++nRows;
         if (bOk && (row.wEventClass < 1 || row.wEventClass > 127 || row.wEventCode == 0)) abort();
-        if (!g_bJapaneseMessage &&
+        if (!bJapanese &&
             (!row.strCriticalText.empty() || !row.strWarningText.empty() || !row.strInformationText.empty()))
             abort();
     }
-    if (bOk && nRows == 0) abort();
+    if (bOk && nRows != r.nIndex + 1) abort();
     return 0;
 }

@@ -23,7 +23,6 @@ TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 namespace {
 
 const char *kModule = "Monitoring";
-const DWORD kReportUnableToStart = 0xC000238D;
 
 // Storage behind g_tagImlList: one block per poll.
 std::vector<IMLINFO> s_vecImlList;
@@ -38,13 +37,13 @@ bool TimeEarlier(const std::string &a, const std::string &b) { return a.compare(
 // must shut down without polling.
 int StartUpThread() {
     if (!ZavPyInitialize()) {
-        (void)ReportEventlog(kReportUnableToStart, "Unable to Initialize Python Module", "", 0);
+        (void)ReportEventlog(ZAV_EVENT_SERVICE_ERROR, "Unable to Initialize Python Module", "", 0);
         WriteLog("Fail", "Py_Initialize", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "Py_Initialize failed.");
         return 0;
     }
     if (!ZavPyRunStatement("import sys") ||
-        !ZavPyRunStatement("sys.path.append('/opt/kym/tolvex_sa/bin')")) {
+        !ZavPyRunStatement("sys.path.append('" ZAV_SCRIPT_DIR "')")) {
         WriteLog("Fail", "PyRun_SimpleString", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "PyRun_SimpleString failed.");
         return 0;
@@ -97,16 +96,7 @@ int AllocImlList(DWORD dwCount) {
 void InitImlList(int nCount) {
     ZTRACE(0, kModule, ">");
     for (int i = 0; i < nCount; ++i) {
-        IMLINFO &t = g_tagImlList[i];
-        t.dwEventNumber = 0;
-        t.strCreated.clear();
-        t.strUpdated.clear();
-        t.wEventClass = 0;
-        t.wEventCode = 0;
-        t.dwRepaired = 0;
-        t.strSeverity.clear();
-        t.strMessage.clear();
-        t.strRecommendedAction.clear();
+        g_tagImlList[i] = IMLINFO();
     }
     ZTRACE(0, kModule, "<");
 }

@@ -6,31 +6,7 @@
 
 #include <string>
 
-#include "NTwin32.h"
-
-// One controller log entry; a plain value.
-struct IMLINFO {
-    DWORD dwEventNumber = 0;
-    std::string strCreated;
-    std::string strUpdated;
-    WORD wEventClass = 0;
-    WORD wEventCode = 0;
-    DWORD dwRepaired = 0;
-    std::string strSeverity;
-    std::string strMessage;
-    std::string strRecommendedAction;
-};
-
-// One row of the definition table.
-struct TARGETEVENTINFO {
-    WORD wEventClass = 0;
-    WORD wEventCode = 0;
-    std::string strCriticalText;
-    std::string strWarningText;
-    std::string strInformationText;
-};
-
-#define ZAV_TARGET_ROWS 512
+#include "ZavTypes.h"
 
 extern IMLINFO *g_tagImlList;
 extern DWORD g_dwMaxIndex;

@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <memory>
 #include <new>
 
 #include "LogFile.h"
@@ -41,8 +40,6 @@ void TraceAndClearPyError(const char *pszFunction) {
     TraceLog(1, kModule, pszFunction, __LINE__, "Python error: %s", strText.c_str());
 }
 
-const char *kScriptDir = "/opt/kym/tolvex_sa/bin";
-
 // A module folder or file anyone may write would let anyone run code as the
 // service (root): such a module is not imported, or not used when found there.
 bool WorldWritable(const std::string &strPath) {
@@ -76,11 +73,9 @@ bool RefuseUnsafeModule(const std::string &strPlace) {
     return true;
 }
 
-PyObject *CallModuleFunction(PyObject *pModule, const char *pszName) {
-    return PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
-}
+enum ReadOutcome { READ_OK, READ_PARSE_FAILED, READ_NO_POINTER, READ_FAILED };
 
-enum ReadOutcome { READ_OK, READ_PARSE_FAILED, READ_NO_POINTER };
+}  // namespace
 
 // The nine key strings of an entry. Made once per list walk rather than once
 // per entry (the walk is the hot path of a poll); a direct call makes its own.
@@ -99,13 +94,8 @@ struct ItemKeys {
         PyErr_Clear();  // a key that could not be made reads as "Key NULL"
     }
 };
-const ItemKeys *s_pWalkKeys = nullptr;
 
-// Publishes a walk's keys to ParsePyListItem for the walk's duration.
-struct WalkKeysScope {
-    explicit WalkKeysScope(const ItemKeys &keys) { s_pWalkKeys = &keys; }
-    ~WalkKeysScope() { s_pWalkKeys = nullptr; }
-};
+namespace {
 
 // The frame the three readers share: argument checks, lookup, conversion,
 // and their log lines, which differ only in the reader's name.
@@ -136,28 +126,20 @@ T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyO
     Py_INCREF(pValue);
     PyRef hold(pValue);
     T result = defaultValue;
+    ReadOutcome outcome;
     try {
-        switch (convert(pValue, result)) {
-        case READ_OK:
-            break;
-        case READ_PARSE_FAILED:
-            PyErr_Clear();
-            result = defaultValue;
-            WriteLog(std::string(pszName) + " False", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
-            TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse return FALSE!", pszName, pszReader);
-            break;
-        case READ_NO_POINTER:
-            PyErr_Clear();
-            result = defaultValue;
-            WriteLog(std::string(pszName) + " cRes is NULL", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
-            TraceLog(1, kModule, pszReader, __LINE__, "%s %s : cRes is NULL!", pszName, pszReader);
-            break;
-        }
+        outcome = convert(pValue, result);
     } catch (...) {
+        outcome = READ_FAILED;
+    }
+    if (outcome != READ_OK) {
+        // The log word and trace text of each failure, by outcome.
+        static const char *const kLog[] = {"", " False", " cRes is NULL", " Fail"};
+        static const char *const kTrace[] = {"", "PyArg_Parse return FALSE!", "cRes is NULL!", "PyArg_Parse failed!"};
         PyErr_Clear();
         result = defaultValue;
-        WriteLog(std::string(pszName) + " Fail", "PyArg_Parse", LOG_LEVEL_ERROR, 0);
-        TraceLog(1, kModule, pszReader, __LINE__, "%s %s : PyArg_Parse failed!", pszName, pszReader);
+        WriteLog(std::string(pszName) + kLog[outcome], "PyArg_Parse", LOG_LEVEL_ERROR, 0);
+        TraceLog(1, kModule, pszReader, __LINE__, "%s %s : %s", pszName, pszReader, kTrace[outcome]);
     }
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, "<");
     return result;
@@ -199,7 +181,7 @@ std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
                                        case ZAV_WIDE_NO_POINTER:
                                            return READ_NO_POINTER;
                                        case ZAV_WIDE_EXCEPTION:
-                                           throw std::bad_alloc();
+                                           return READ_FAILED;
                                        default:
                                            return READ_PARSE_FAILED;
                                        }
@@ -240,14 +222,11 @@ int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin) {
     return nResult;
 }
 
-void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
+namespace {
+
+void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
     ZTRACE(0, kModule, ">");
     IMLINFO &tagIml = g_tagImlList[dwIndex];
-
-    std::unique_ptr<ItemKeys> ownKeys;
-    if (!s_pWalkKeys) ownKeys = std::make_unique<ItemKeys>();
-    const ItemKeys &keys = s_pWalkKeys ? *s_pWalkKeys : *ownKeys;
-
     const int nNumber = GetPyDataI(pItem, keys.number.get(), "EventNumber");
     if (nNumber < 0) {
         WriteLog("EventNumber=" + IntToString(nNumber, 10, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
@@ -275,80 +254,139 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
     ZTRACE(0, kModule, "<");
 }
 
+// Fills the entry list from the dictionaries of pList (borrowed); stops at
+// the first item that cannot be taken.
+void ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
+    const ItemKeys keys;
+    for (Py_ssize_t i = 0; i < nSize; ++i) {
+        try {
+            PyObject *pItem = PyList_GetItem(pList, i);
+            if (!pItem) {
+                PyErr_Clear();
+                WriteLog("NULL", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
+                ZTRACE(1, kModule, "PyList_GetItem NULL!");
+                return;
+            }
+            // Held while its fields are read: a hostile key lookup may shrink the list.
+            Py_INCREF(pItem);
+            PyRef hold(pItem);
+            ParsePyListItem(DWORD(i), pItem, keys);
+        } catch (...) {
+            PyErr_Clear();
+            WriteLog("Fail", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyList_GetItem failed!");
+            return;
+        }
+    }
+}
+
+// 1 when the entry list holds the entries of a successful get_iml.
+int FillImlList(PyObject *pModule) {
+    ScriptResult result;
+    int nStatus = 0;
+    PyObject *pList = nullptr;
+    switch (CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList)) {
+    case SCRIPT_CALL_FAILED:
+        WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+        return 0;
+    case SCRIPT_NULL:
+        WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+        TraceAndClearPyError("GetImlList");
+        return 0;
+    case SCRIPT_PARSE_FAILED:
+        WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
+        return 0;
+    case SCRIPT_PARSE_FALSE:  // reads as a failing status
+    case SCRIPT_OK:
+        break;
+    }
+    if (nStatus != 200) {
+        WriteLog("Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "Status : %d", nStatus);
+        return 0;
+    }
+    Py_ssize_t nSize = PyList_Size(pList);
+    if (nSize < 0) PyErr_Clear();
+    if (nSize > Py_ssize_t(0x7FFFFFFF)) nSize = 0x7FFFFFFF;  // more than the record counters hold
+    WriteLog("Size=" + IntToString(int(nSize), 10, 1), "PyList_Size", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(3, kModule, "PyList_Size : %d", int(nSize));
+    if (nSize < 1) return 0;
+    if (!AllocImlList(DWORD(nSize))) {
+        WriteLog("Alloc", "GetImlList", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "entry list of %d records not allocated.", int(nSize));
+        return 0;
+    }
+    InitImlList(int(nSize));
+    ReadImlItems(pList, nSize);
+    return 1;
+}
+
+// The module, imported or taken from the interpreter's cache; null when it
+// cannot be imported or may not be used.
+PyRef ImportScriptModule() {
+    if (RefuseUnsafeModule(UnsafeModulePlace(ZAV_SCRIPT_DIR "/" ZAV_SCRIPT_MODULE ".py"))) return PyRef();
+    PyRef module(PyImport_ImportModule(ZAV_SCRIPT_MODULE));
+    if (!module) {
+        WriteLog("NULL", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyImport_ImportModule NULL.");
+        TraceAndClearPyError("ExecutePythonScript");
+        return module;
+    }
+    if (RefuseUnsafeModule(UnsafeModulePlace(ModuleFile(module.get())))) return PyRef();
+    return module;
+}
+
+}  // namespace
+
+ScriptResult::~ScriptResult() { Py_XDECREF(m_p); }
+
+void ScriptResult::reset(PyObject *p) {
+    Py_XDECREF(m_p);
+    m_p = p;
+}
+
+ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, ScriptResult &result,
+                              int &nStatus, void *pValue) {
+    PyObject *pResult = nullptr;
+    try {
+        pResult = PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
+    } catch (...) {
+        return SCRIPT_CALL_FAILED;
+    }
+    if (!pResult) return SCRIPT_NULL;
+    result.reset(pResult);
+    try {
+        if (!PyArg_ParseTuple(pResult, pszFormat, &nStatus, pValue)) {
+            PyErr_Clear();
+            nStatus = 0;
+            return SCRIPT_PARSE_FALSE;
+        }
+    } catch (...) {
+        PyErr_Clear();
+        return SCRIPT_PARSE_FAILED;
+    }
+    return SCRIPT_OK;
+}
+
+void ClearScriptError(const char *pszFunction) {
+    if (pszFunction)
+        TraceAndClearPyError(pszFunction);
+    else
+        PyErr_Clear();
+}
+
+void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
+    const ItemKeys keys;
+    ParsePyListItem(dwIndex, pItem, keys);
+}
+
 int GetImlList(PyObject *pModule) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetImlList", LOG_LEVEL_DEBUG, 0);
-    int nResult = 0;
-    PyRef result;
-    do {
-        try {
-            result = PyRef(CallModuleFunction(pModule, "get_iml"));
-        } catch (...) {
-            WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
-            break;
-        }
-        if (!result) {
-            WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
-            TraceAndClearPyError("GetImlList");
-            break;
-        }
-        int nStatus = 0;
-        PyObject *pList = nullptr;  // borrowed from the result tuple
-        try {
-            if (!PyArg_ParseTuple(result.get(), "iO", &nStatus, &pList)) {
-                PyErr_Clear();
-                nStatus = 0;
-                pList = nullptr;
-            }
-        } catch (...) {
-            WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
-            break;
-        }
-        if (nStatus != 200) {
-            WriteLog("Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "Status : %d", nStatus);
-            break;
-        }
-        Py_ssize_t nSize = PyList_Size(pList);
-        if (nSize < 0) PyErr_Clear();
-        if (nSize > Py_ssize_t(0x7FFFFFFF)) nSize = 0x7FFFFFFF;  // more than the record counters hold
-        WriteLog("Size=" + IntToString(int(nSize), 10, 1), "PyList_Size", LOG_LEVEL_DEBUG, 0);
-        ZTRACE(3, kModule, "PyList_Size : %d", int(nSize));
-        if (nSize < 1) break;
-        if (!AllocImlList(DWORD(nSize))) {
-            WriteLog("Alloc", "GetImlList", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "entry list of %d records not allocated.", int(nSize));
-            break;
-        }
-        InitImlList(int(nSize));
-        const ItemKeys keys;
-        const WalkKeysScope scope(keys);
-        for (Py_ssize_t i = 0; i < nSize; ++i) {
-            try {
-                PyObject *pItem = PyList_GetItem(pList, i);
-                if (!pItem) {
-                    PyErr_Clear();
-                    WriteLog("NULL", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
-                    ZTRACE(1, kModule, "PyList_GetItem NULL!");
-                    break;
-                }
-                // Held while its fields are read: a hostile key lookup may shrink the list.
-                Py_INCREF(pItem);
-                PyRef hold(pItem);
-                ParsePyListItem(DWORD(i), pItem);
-            } catch (...) {
-                PyErr_Clear();
-                WriteLog("Fail", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
-                ZTRACE(1, kModule, "PyList_GetItem failed!");
-                break;
-            }
-        }
-        nResult = 1;
-    } while (false);
-    result = PyRef();
+    const int nResult = FillImlList(pModule);
     WriteLog("End", "GetImlList", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "<");
     return nResult;
@@ -360,31 +398,15 @@ int ExecutePythonScript(std::string &strTime) {
     strTime.clear();
     int nResult = 0;
     try {
-        if (RefuseUnsafeModule(UnsafeModulePlace(std::string(kScriptDir) + "/zavsmsrv.py"))) {
-            WriteLog("End", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
-            ZTRACE(0, kModule, "<");
-            return 0;
-        }
-        PyRef module(PyImport_ImportModule("zavsmsrv"));
-        if (module && RefuseUnsafeModule(UnsafeModulePlace(ModuleFile(module.get())))) {
-            WriteLog("End", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
-            ZTRACE(0, kModule, "<");
-            return 0;
-        }
-        if (!module) {
-            WriteLog("NULL", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyImport_ImportModule NULL.");
-            TraceAndClearPyError("ExecutePythonScript");
-        } else {
-            strTime = GetCurrentDateTime(module.get());
-            if (!strTime.empty()) {
-                if (g_strServiceStartTime.empty()) {
-                    g_strServiceStartTime = strTime;
-                    WriteLog("StartTime=" + strTime, "", LOG_LEVEL_INFO, 0);
-                    ZTRACE(3, kModule, "StartTime=%s", strTime.c_str());
-                }
-                nResult = GetImlList(module.get()) != 0 ? 1 : 0;
+        const PyRef module = ImportScriptModule();
+        if (module) strTime = GetCurrentDateTime(module.get());
+        if (!strTime.empty()) {
+            if (g_strServiceStartTime.empty()) {
+                g_strServiceStartTime = strTime;
+                WriteLog("StartTime=" + strTime, "", LOG_LEVEL_INFO, 0);
+                ZTRACE(3, kModule, "StartTime=%s", strTime.c_str());
             }
+            nResult = GetImlList(module.get()) != 0 ? 1 : 0;
         }
     } catch (...) {
         PyErr_Clear();

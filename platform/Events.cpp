@@ -1,3 +1,4 @@
+#include "Guards.h"
 #include "NTwin32.h"
 
 #include <poll.h>
@@ -12,12 +13,9 @@
 #include <mutex>
 
 struct ZavEvent {
-    int fd = -1;
+    UniqueFd fd;
     int nRefs = 1;
     std::string strName;
-    ~ZavEvent() {
-        if (fd >= 0) (void)close(fd);
-    }
 };
 
 namespace {
@@ -51,13 +49,13 @@ HANDLE CreateEvent(LPVOID, BOOL bManualReset, BOOL bInitialState, const char *lp
             return pExisting;
         }
     }
-    int fd = eventfd(bInitialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd fd(eventfd(bInitialState ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!fd) {
         SetLastError(errno);
         return nullptr;
     }
     auto pEvent = std::make_unique<ZavEvent>();
-    pEvent->fd = fd;
+    pEvent->fd = std::move(fd);
     if (lpName) pEvent->strName = lpName;
     HANDLE h = pEvent.get();
     s_mapEvents[h] = std::move(pEvent);
@@ -85,7 +83,7 @@ BOOL SetEvent(HANDLE hEvent) {
     const uint64_t one = 1;
     ssize_t n;
     do {
-        n = write(static_cast<ZavEvent *>(hEvent)->fd, &one, sizeof one);
+        n = write(static_cast<ZavEvent *>(hEvent)->fd.get(), &one, sizeof one);
     } while (n < 0 && errno == EINTR);
     // EAGAIN: the counter is saturated, the event is signalled anyway.
     return (n == sizeof one || (n < 0 && errno == EAGAIN)) ? 1 : 0;
@@ -97,7 +95,7 @@ BOOL ResetEvent(HANDLE hEvent) {
         return 0;
     }
     uint64_t value = 0;
-    while (read(static_cast<ZavEvent *>(hEvent)->fd, &value, sizeof value) < 0 && errno == EINTR) {
+    while (read(static_cast<ZavEvent *>(hEvent)->fd.get(), &value, sizeof value) < 0 && errno == EINTR) {
     }
     return 1;
 }
@@ -113,7 +111,7 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAl
             SetLastError(EINVAL);
             return WAIT_FAILED;
         }
-        fds[i].fd = static_cast<ZavEvent *>(lpHandles[i])->fd;
+        fds[i].fd = static_cast<ZavEvent *>(lpHandles[i])->fd.get();
         fds[i].events = POLLIN;
         fds[i].revents = 0;
     }

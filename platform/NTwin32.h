@@ -92,8 +92,10 @@ int WriteFileAtomic(const std::string &strPath, const std::string &strContent);
 // Reads a value file whole (refusing anything but a small regular file).
 int ReadRegValueFile(const std::string &strPath, std::string &strText);
 // Parses one value file's content ("TYPE:PAYLOAD" with an optional final line
-// feed). 1 on success with the type and the payload; 0 for anything malformed.
-int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &strPayload);
+// feed). 1 on success with the type and the payload (a number in decimal,
+// and in *pdwNumber when given); 0 for anything malformed.
+int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &strPayload,
+                      DWORD *pdwNumber = nullptr);
 
 DWORD ExpandEnvironmentStrings(const char *lpSrc, char *lpDst, DWORD nSize);
 

@@ -1,16 +1,17 @@
 #include "ProcUtil.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include "Guards.h"
 
 int Main_PID = 0;
 
@@ -32,20 +33,15 @@ bool ProcessNamed(const char *pszPid, const std::string &strName) {
 
 bool AnyProcessNamed(std::string strName, pid_t excluded) {
     if (strName.size() > 15) strName.resize(15);  // the kernel keeps 15 bytes of a name
-    DIR *d = opendir("/proc");
+    UniqueDir d(opendir("/proc"));
     if (!d) return false;
-    bool bFound = false;
-    while (dirent *e = readdir(d)) {
+    while (dirent *e = readdir(d.get())) {
         char *end = nullptr;
         long pid = strtol(e->d_name, &end, 10);
         if (!end || *end || pid <= 0 || pid == excluded) continue;
-        if (ProcessNamed(e->d_name, strName)) {
-            bFound = true;
-            break;
-        }
+        if (ProcessNamed(e->d_name, strName)) return true;
     }
-    closedir(d);
-    return bFound;
+    return false;
 }
 
 }  // namespace
@@ -70,12 +66,12 @@ int close_allfd(int nFrom) {
 int getreg(const char *pszPath, DWORD dwType, DWORD dwSize, void *pBuffer) {
     if (!pszPath || !pBuffer) return -1;
     std::string strText, strPayload;
-    DWORD dwStored = 0;
-    if (ReadRegValueFile(pszPath, strText) != 0 || !ParseRegValueText(strText, dwStored, strPayload)) return -1;
+    DWORD dwStored = 0, dwNumber = 0;
+    if (ReadRegValueFile(pszPath, strText) != 0 || !ParseRegValueText(strText, dwStored, strPayload, &dwNumber))
+        return -1;
     if (dwType == REG_DWORD) {
         if (dwStored != REG_DWORD || dwSize < 4) return -1;
-        DWORD v = DWORD(std::stoul(strPayload));
-        memcpy(pBuffer, &v, sizeof v);
+        memcpy(pBuffer, &dwNumber, sizeof dwNumber);
         return 0;
     }
     if ((dwStored != REG_SZ && dwStored != REG_EXPAND_SZ) || dwType != dwStored || strPayload.size() + 1 > dwSize)
@@ -106,9 +102,14 @@ int GetSystemDefaultLANGWithSetenv(char *pszBuffer) {
     return 1;
 }
 
-// Weak: tools that link this layer without the service (zavreg) have none.
-extern void ServiceStop() __attribute__((weak));
+namespace {
+// Lock-free, so the handler may read it.
+std::atomic<void (*)()> s_pfnServiceStop{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free, "read in a signal handler");
+}  // namespace
+
+void SetServiceStopFunction(void (*pfnStop)()) { s_pfnServiceStop = pfnStop; }
 
 void daemon_sigterm_handler(int) {
-    if (ServiceStop) ServiceStop();
+    if (void (*pfn)() = s_pfnServiceStop.load()) pfn();
 }

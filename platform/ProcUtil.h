@@ -20,8 +20,7 @@ int close_allfd(int nFrom);
 int getreg(const char *pszPath, DWORD dwType, DWORD dwSize, void *pBuffer);
 // Sets LANG from the system default (/etc/default/locale) when it is unset.
 int GetSystemDefaultLANGWithSetenv(char *pszBuffer);
-// SIGTERM hook: asks the service to stop (ServiceStop), nothing else.
+// SIGTERM hook: calls the stop function the service registered, nothing
+// else. That function runs in signal context.
 void daemon_sigterm_handler(int nSignal);
-
-// Implemented by the service controller.
-void ServiceStop();
+void SetServiceStopFunction(void (*pfnStop)());

@@ -1,6 +1,7 @@
 // File-backed registry: HKEY_LOCAL_MACHINE\A\B is the folder
 // <root>/HKEY_LOCAL_MACHINE/A/B (names upper-cased), a value is the file
 // V_<NAME> holding "TYPE:PAYLOAD" and an optional line feed.
+#include "Guards.h"
 #include "NTwin32.h"
 #include "ProcUtil.h"
 
@@ -92,11 +93,9 @@ LONG Fail(int code) {
 }
 
 int FsyncDir(const std::string &strDir) {
-    int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int rc = fsync(fd) == 0 ? 0 : errno;
-    (void)close(fd);
-    return rc;
+    UniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno;
+    return fsync(fd.get()) == 0 ? 0 : errno;
 }
 
 // A write killed between creating its temporary file and the rename leaves
@@ -106,17 +105,16 @@ void RemoveStaleTemporaries(const std::string &strPath) {
     const size_t slash = strPath.rfind('/');
     const std::string strDir = strPath.substr(0, slash);
     const std::string strPrefix = strPath.substr(slash + 1) + ".tmp";
-    DIR *d = opendir(strDir.c_str());
+    UniqueDir d(opendir(strDir.c_str()));
     if (!d) return;
     const time_t now = time(nullptr);
-    while (dirent *e = readdir(d)) {
+    while (dirent *e = readdir(d.get())) {
         if (strncmp(e->d_name, strPrefix.c_str(), strPrefix.size()) != 0) continue;
         const std::string strTmp = strDir + "/" + e->d_name;
         struct stat st {};
         if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60)
             (void)unlink(strTmp.c_str());
     }
-    closedir(d);
 }
 
 bool IsDir(const std::string &s) {
@@ -139,35 +137,23 @@ std::string GetRegistryRoot() {
 }
 
 int ReadRegValueFile(const std::string &strPath, std::string &strText) {
-    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    UniqueFd fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return errno;
     struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        (void)close(fd);
-        return EBADMSG;
-    }
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return EBADMSG;
     strText.clear();
     char buf[4096];
     for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        const ssize_t n = read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            (void)close(fd);
-            return e;
-        }
-        if (n == 0) break;
+        if (n < 0) return errno;
+        if (n == 0) return 0;
         strText.append(buf, size_t(n));
-        if (strText.size() > kMaxValueFile) {
-            (void)close(fd);
-            return EBADMSG;
-        }
+        if (strText.size() > kMaxValueFile) return EBADMSG;
     }
-    (void)close(fd);
-    return 0;
 }
 
-int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &strPayload) {
+int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &strPayload, DWORD *pdwNumber) {
     size_t colon = strText.find(':');
     if (colon == std::string::npos) return 0;
     const std::string strTag = strText.substr(0, colon);
@@ -203,6 +189,7 @@ int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &st
     }
     dwType = REG_DWORD;
     strPayload = std::to_string(v);
+    if (pdwNumber) *pdwNumber = DWORD(v);
     return 1;
 }
 
@@ -212,20 +199,20 @@ int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
     std::string strTmp = strPath + ".tmpXXXXXX";
     std::vector<char> tmpl(strTmp.begin(), strTmp.end());
     tmpl.push_back('\0');
-    int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
+    UniqueFd fd(mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd) return errno;
     strTmp = tmpl.data();
     int rc = 0;
-    if (fchmod(fd, 0644) != 0) rc = errno;
+    if (fchmod(fd.get(), 0644) != 0) rc = errno;
     size_t off = 0;
     while (rc == 0 && off < strContent.size()) {
-        ssize_t n = write(fd, strContent.data() + off, strContent.size() - off);
+        ssize_t n = write(fd.get(), strContent.data() + off, strContent.size() - off);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) rc = errno;
         else off += size_t(n);
     }
-    if (rc == 0 && fsync(fd) != 0) rc = errno;
-    if (close(fd) != 0 && rc == 0) rc = errno;
+    if (rc == 0 && fsync(fd.get()) != 0) rc = errno;
+    if (!fd.close() && rc == 0) rc = errno;
     if (rc == 0 && rename(strTmp.c_str(), strPath.c_str()) != 0) rc = errno;
     if (rc != 0) {
         (void)unlink(strTmp.c_str());
@@ -275,12 +262,12 @@ LONG RegQueryValueEx(HKEY hKey, const char *lpValueName, DWORD *, DWORD *lpType,
     std::string strPath, strText, strPayload;
     if (!ValueFilePath(hKey, lpValueName, strPath)) return Fail(EINVAL);
     if (int e = ReadRegValueFile(strPath, strText)) return Fail(e);
-    DWORD dwStored = 0;
-    if (!ParseRegValueText(strText, dwStored, strPayload)) return Fail(EBADMSG);
+    DWORD dwStored = 0, dwNumber = 0;
+    if (!ParseRegValueText(strText, dwStored, strPayload, &dwNumber)) return Fail(EBADMSG);
     if (lpType && *lpType != 0 && *lpType != dwStored) return Fail(EINVAL);
     if (lpType) *lpType = dwStored;
     if (dwStored == REG_DWORD) {
-        DWORD v = DWORD(std::stoul(strPayload));
+        const DWORD v = dwNumber;
         if (lpData) {
             if (!lpcbData || *lpcbData < sizeof v) return Fail(ERANGE);
             memcpy(lpData, &v, sizeof v);
@@ -333,15 +320,15 @@ LONG RegDeleteValue(HKEY hKey, const char *lpValueName) {
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, std::string &strName) {
     std::string strDir;
     if (!KeyInfo(hKey, strDir)) return Fail(EINVAL);
-    DIR *d = opendir(strDir.c_str());
+    UniqueDir d(opendir(strDir.c_str()));
     if (!d) return Fail(errno);
     std::vector<std::string> names;
-    while (dirent *e = readdir(d)) {
+    while (dirent *e = readdir(d.get())) {
         std::string n = e->d_name;
         if (n.size() > 2 && n.compare(0, 2, "V_") == 0 && n.find(".tmp") == std::string::npos)
             names.push_back(n.substr(2));
     }
-    closedir(d);
+    d.reset();
     std::sort(names.begin(), names.end());
     if (dwIndex >= names.size()) return Fail(ENOENT);
     strName = names[dwIndex];

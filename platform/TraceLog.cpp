@@ -1,8 +1,7 @@
 #include "TraceLog.h"
 
-#include "ProcUtil.h"
+#include "FileOps.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,34 +21,17 @@ uint64_t s_qwMaxBytes = 4096ull * 1024ull;
 DWORD s_dwGeneration = 5;
 bool s_bInit = false;
 
-const char *kDetailValue =
-    ZAV_INSTALL_DIR "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL/V_TRACEDETAIL";
-
-void RotateLocked() {
-    if (s_dwGeneration == 0) {
-        (void)unlink(s_strPath.c_str());
-        return;
-    }
-    for (DWORD n = s_dwGeneration; n >= 2; --n) {
-        const std::string from = s_strPath + "." + std::to_string(n - 1);
-        const std::string to = s_strPath + "." + std::to_string(n);
-        (void)rename(from.c_str(), to.c_str());
-    }
-    (void)rename(s_strPath.c_str(), (s_strPath + ".1").c_str());
-}
-
 }  // namespace
 
 volatile int g_bTraceDetail = 0;
 
-int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, DWORD dwGeneration, DWORD) {
+int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, DWORD dwGeneration, DWORD dwFlags) {
     std::lock_guard<std::mutex> lock(s_mtxTrace);
     s_strPath = pszPath ? pszPath : "";
     s_strIdent = pszIdent ? pszIdent : "";
     s_qwMaxBytes = uint64_t(dwMaxSizeKB ? dwMaxSizeKB : 1) * 1024ull;
     s_dwGeneration = dwGeneration > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dwGeneration;
-    DWORD dwDetail = 0;
-    if (getreg(kDetailValue, REG_DWORD, sizeof dwDetail, &dwDetail) == 0) g_bTraceDetail = dwDetail == 1;
+    g_bTraceDetail = (dwFlags & ZAV_TRACE_DETAIL) ? 1 : 0;
     s_bInit = !s_strPath.empty();
     return s_bInit ? 1 : 0;
 }
@@ -94,13 +76,8 @@ int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int 
     }
     struct stat sb{};
     if (stat(s_strPath.c_str(), &sb) == 0 && uint64_t(sb.st_size) + strLine.size() > s_qwMaxBytes && sb.st_size > 0)
-        RotateLocked();
-    int fd = open(s_strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd >= 0) {
-        ssize_t w = write(fd, strLine.data(), strLine.size());
-        (void)w;
-        (void)close(fd);
-    }
+        RotateFiles(s_strPath, s_dwGeneration, ".");
+    const int rc = AppendToFile(s_strPath, strLine);
     errno = savedErrno;
-    return fd >= 0 ? 1 : 0;
+    return rc == 0 ? 1 : 0;
 }

@@ -3,22 +3,22 @@
 // Thread-safe; the file is opened per record so close_allfd() cannot break it.
 #pragma once
 
+#include "FileOps.h"
 #include "NTwin32.h"
 
+// dwFlags: ZAV_TRACE_DETAIL switches the level 0 detail records on.
+#define ZAV_TRACE_DETAIL 1u
 int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, DWORD dwGeneration, DWORD dwFlags);
 int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int nLine, const char *pszFormat, ...)
     __attribute__((format(printf, 5, 6)));
 
-// Level 0 detail records: off unless switched on (registry value
-// TraceDetail of ...\Log\zavsmsrv_internal, or TraceLogSetDetail).
+// Level 0 detail records: off unless switched on (TraceLogInit's flags or
+// TraceLogSetDetail).
 void TraceLogSetDetail(int bOn);
 int TraceLogDetailEnabled();
 // Read by ZTRACE so a detail record that is off costs no call at all.
 extern volatile int g_bTraceDetail;
 
-// Upper bound of rotation generations: a loop over 4294967295 backups would
-// run for hours.
-#define ZAV_MAX_GENERATION 999u
 
 #define ZTRACE(level, module, ...)                                       \
     do {                                                                 \

@@ -1,10 +1,10 @@
 #include "Report.h"
 
 #include "LogFile.h"
+#include "Monitoring.h"
 #include "Reg.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
-#include "Monitoring.h"
 #include "zavsmsrv.h"
 
 int g_bCurrentReport = 0;
@@ -52,12 +52,12 @@ int IsPastEventID(DWORD dwEventID) {
     ZTRACE(0, kModule, ">");
     int nResult = 0;
     switch (dwEventID) {
-    case 0xC0000578:
-    case 0xC000057F:
-    case 0x80000579:
-    case 0x80000580:
-    case 0x40000585:
-    case 0x40000581:
+    case ZAV_PAST_CRITICAL_HALVERN:
+    case ZAV_PAST_CRITICAL:
+    case ZAV_PAST_WARNING_HALVERN:
+    case ZAV_PAST_WARNING:
+    case ZAV_PAST_INFORMATION_HALVERN:
+    case ZAV_PAST_INFORMATION:
         nResult = 1;
         break;
     default:

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+
+#include "Guards.h"
 #include "ProcUtil.h"
 #include "TraceLog.h"
 #include "zavsmsrv.h"
@@ -17,19 +20,23 @@ namespace {
 
 const char *kModule = "Service";
 
-// Writes the PID in decimal with no line end; 0 when the file cannot be opened.
-// The file is opened without following a symbolic link planted at its path.
+// Writes the PID in decimal with no line end; 0 when the file cannot be
+// written whole. The file is opened without following a symbolic link
+// planted at its path.
 int WritePidFile(pid_t pid) {
-    int fd = open(ZAV_PID_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
-    FILE *fp = fdopen(fd, "w");
-    if (!fp) {
-        (void)close(fd);
-        return 0;
-    }
-    fprintf(fp, "%d", int(pid));
-    (void)fclose(fp);
-    return 1;
+    UniqueFd fd(open(ZAV_PID_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd) return 0;
+    const std::string strPid = std::to_string(int(pid));
+    if (write(fd.get(), strPid.data(), strPid.size()) != ssize_t(strPid.size())) return 0;
+    return fd.close() ? 1 : 0;
+}
+
+// Level 0 detail records, switched by TraceDetail = 1 (an implementer's aid).
+DWORD TraceFlags() {
+    DWORD dwDetail = 0;
+    if (getreg(ZAV_INTERNAL_REG_DIR "/V_TRACEDETAIL", REG_DWORD, sizeof dwDetail, &dwDetail) == 0 && dwDetail == 1)
+        return ZAV_TRACE_DETAIL;
+    return 0;
 }
 
 }  // namespace
@@ -41,10 +48,11 @@ void GetInternalLogInfo(char *pszPath, DWORD dwSize, DWORD *pdwMaxSize, DWORD *p
     if (getreg(szValueFile, REG_SZ, dwSize, pszPath) == -1 || pszPath[0] == '\0')
         snprintf(pszPath, dwSize, "%s", ZAV_DEFAULT_TRACE_PATH);
     if (getreg(ZAV_INTERNAL_REG_DIR "/V_MAXLOGSIZE", REG_DWORD, 4, pdwMaxSize) == -1)
-        *pdwMaxSize = 4194304;
-    else if (*pdwMaxSize <= 1023)
-        *pdwMaxSize = 1024;
-    if (getreg(ZAV_INTERNAL_REG_DIR "/V_GENERATION", REG_DWORD, 4, pdwGeneration) == -1) *pdwGeneration = 5;
+        *pdwMaxSize = ZAV_DEFAULT_TRACE_MAX_SIZE;
+    else if (*pdwMaxSize < ZAV_MIN_FILE_SIZE)
+        *pdwMaxSize = ZAV_MIN_FILE_SIZE;
+    if (getreg(ZAV_INTERNAL_REG_DIR "/V_GENERATION", REG_DWORD, 4, pdwGeneration) == -1)
+        *pdwGeneration = ZAV_DEFAULT_TRACE_GENERATION;
 }
 
 int IsSystemdMode() { return access(ZAV_SYSTEMCTL, X_OK) == 0 && access(ZAV_UNIT_FILE, R_OK) == 0; }
@@ -91,6 +99,7 @@ int daemon_start(const char *pszName) {
     char szLang[128] = {};
     (void)GetSystemDefaultLANGWithSetenv(szLang);
 
+    SetServiceStopFunction(ServiceStop);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = daemon_sigterm_handler_func;
@@ -115,7 +124,7 @@ int ZavsmsrvMain() {
     char szPath[504] = {};
     DWORD dwMaxSize = 0, dwGeneration = 0;
     GetInternalLogInfo(szPath, 503, &dwMaxSize, &dwGeneration);
-    (void)TraceLogInit(szPath, ZAV_SERVICE_NAME, dwMaxSize >> 10, dwGeneration, 0);
+    (void)TraceLogInit(szPath, ZAV_SERVICE_NAME, dwMaxSize >> 10, dwGeneration, TraceFlags());
     TraceLog(3, kModule, "main", __LINE__, "Starting up...");
     return daemon_start(ZAV_SERVICE_NAME);
 }

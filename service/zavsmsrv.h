@@ -9,13 +9,7 @@
 #include <atomic>
 #include <string>
 
-#include "NTwin32.h"
-#include "Report.h"
-
-#define ZAV_SERVICE_NAME "ZAVsmsrv"
-#define ZAV_PARAMETERS_KEY "SYSTEM\\CurrentControlSet\\Services\\ZAVSystemManagementService\\Parameters"
-#define ZAV_DEFAULT_DIR "/opt/kym/tolvex_sa"
-#define ZAV_REPORT_LIB "/lib/libstdalert.so"
+#include "ZavTypes.h"
 
 extern std::string g_strZavDir;
 // Atomic: the SIGTERM handler reads it on any thread.

@@ -4,24 +4,18 @@
 #include <new>
 
 #include "LogFile.h"
+#include "Monitoring.h"
 #include "Reg.h"
 #include "Report.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
 #include "zavsmsrv.h"
 
-DWORD g_dwMonitoringCycle = 30000;
+DWORD g_dwMonitoringCycle = ZAV_DEFAULT_MONITORING_CYCLE;
 int g_bJapaneseMessage = 0;
 
 namespace {
-
 const char *kModule = "Setting";
-const DWORD kReportServiceError = 0xC000238D;
-
-const DWORD kMaskInformation = 0x40008000;
-const DWORD kMaskWarning = 0x80008000;
-const DWORD kMaskError = 0xC0008000;
-
 }  // namespace
 
 void GetMonitoringInfo() {
@@ -29,12 +23,12 @@ void GetMonitoringInfo() {
     WriteLog("Start", "GetMonitoringInfo", LOG_LEVEL_DEBUG, 0);
     DWORD dwInterval = 0;
     if (GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval)) {
-        if (dwInterval <= 9) dwInterval = 10;
+        if (dwInterval < ZAV_MIN_MONITOR_INTERVAL) dwInterval = ZAV_MIN_MONITOR_INTERVAL;
         // A larger value would wrap the millisecond product (and could become an endless wait).
         if (dwInterval > ZAV_MAX_MONITOR_INTERVAL) dwInterval = ZAV_MAX_MONITOR_INTERVAL;
         g_dwMonitoringCycle = dwInterval * 1000u;
     } else {
-        g_dwMonitoringCycle = 30000;
+        g_dwMonitoringCycle = ZAV_DEFAULT_MONITORING_CYCLE;
     }
     // Unsigned: cycles above 2147483647 ms would read as negative through IntToString.
     WriteLog("Cycle=" + std::to_string(g_dwMonitoringCycle), "", LOG_LEVEL_INFO, 0);
@@ -51,12 +45,7 @@ bool GetCheckedImlInfo() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
     IMLINFO &c = g_tagCheckedIml;
-    c.dwEventNumber = 0;
-    c.strCreated.clear();
-    c.strUpdated.clear();
-    c.wEventClass = 0;
-    c.wEventCode = 0;
-    c.dwRepaired = 0;
+    c = IMLINFO();
 
     DWORD dw = 0;
     if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventNumber", dw)) {
@@ -212,83 +201,87 @@ namespace {
 
 // Reports the loader's failure as the service's own event, then logs it.
 bool DefinitionFailure(const char *pszEvent, const std::string &strLogLine) {
-    (void)ReportEventlog(kReportServiceError, pszEvent, "", 0);
+    (void)ReportEventlog(ZAV_EVENT_SERVICE_ERROR, pszEvent, "", 0);
     WriteLog(strLogLine, "GetTargetEventInfo", LOG_LEVEL_ERROR, 0);
     return false;
 }
 
 }  // namespace
 
-bool GetTargetEventInfo() {
-    ZTRACE(0, kModule, ">");
-    WriteLog("Start", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
-    const std::string strPath = g_strZavDir + ZAV_DEFINITION_FILE;
-    std::ifstream file(strPath, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
-        ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
-        return false;
-    }
-    int nIndex = -1;
-    std::string strLine;
-    bool bReadError = false;
+DEFINITIONRESULT ParseTargetEventInfo(std::istream &file, int bJapanese, TARGETEVENTINFO *pTable) {
+    DEFINITIONRESULT r;
     try {
         while (!file.eof()) {
-            strLine.clear();
-            std::getline(file, strLine);
+            r.strLine.clear();
+            std::getline(file, r.strLine);
+            ++r.dwLine;
             // A failed read (a folder at the path, an I/O error) never reaches the end of the file.
             if (file.bad() || (file.fail() && !file.eof())) {
-                bReadError = true;
-                break;
+                r.nStatus = DEFINITION_UNREADABLE;
+                return r;
             }
-            if (strLine.empty()) continue;
-            const std::string strFirst = GetSubString(strLine, 0, 1);
-            if (strFirst == "#") continue;
-            if (strFirst == "[") {
-                ++nIndex;
-                if (nIndex > ZAV_TARGET_ROWS - 1) break;
-                strLine = GetEnclosedString(strLine, "[", "]");
+            if (r.strLine.empty()) continue;
+            const char cFirst = r.strLine[0];
+            if (cFirst == '#') continue;
+            if (cFirst == '[') {
+                if (++r.nIndex > ZAV_TARGET_ROWS - 1) break;
+                r.strLine = GetEnclosedString(r.strLine, "[", "]");
                 WORD wClass = 0, wCode = 0;
-                if (!ConvertTargetEventInfo(strLine, wClass, wCode)) {
-                    (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid",
-                                            "Read=" + strLine + " Index = " + IntToString(nIndex, 10, 1));
-                    ZTRACE(1, kModule, "<invalid ReadCode(%s)", strLine.c_str());
-                    return false;
+                if (!ConvertTargetEventInfo(r.strLine, wClass, wCode)) {
+                    r.nStatus = DEFINITION_BAD_SECTION;
+                    return r;
                 }
-                g_tagTargetEvent[nIndex].wEventClass = wClass;
-                g_tagTargetEvent[nIndex].wEventCode = wCode;
+                pTable[r.nIndex].wEventClass = wClass;
+                pTable[r.nIndex].wEventCode = wCode;
                 continue;
             }
-            if (DWORD(nIndex) > DWORD(ZAV_TARGET_ROWS - 1)) break;
-            if (g_bJapaneseMessage == 0) continue;
-            TARGETEVENTINFO &row = g_tagTargetEvent[nIndex];
-            if (strFirst == "f")
-                row.strCriticalText = GetRightString(strLine, "=");
-            else if (strFirst == "w")
-                row.strWarningText = GetRightString(strLine, "=");
-            else if (strFirst == "i")
-                row.strInformationText = GetRightString(strLine, "=");
+            // Text before the first section, or past the last row, ends the file.
+            if (DWORD(r.nIndex) > DWORD(ZAV_TARGET_ROWS - 1)) break;
+            if (bJapanese == 0) continue;
+            TARGETEVENTINFO &row = pTable[r.nIndex];
+            if (cFirst == 'f')
+                row.strCriticalText = GetRightString(r.strLine, "=");
+            else if (cFirst == 'w')
+                row.strWarningText = GetRightString(r.strLine, "=");
+            else if (cFirst == 'i')
+                row.strInformationText = GetRightString(r.strLine, "=");
         }
     } catch (const std::bad_alloc &) {
         // A line too long to hold: the file cannot be a definition file.
-        strLine = "(line too long)";
-        nIndex = -1;
+        r.strLine = "(line too long)";
+        r.nIndex = -1;
     }
-    if (bReadError) {
+    r.nStatus = DWORD(r.nIndex) <= DWORD(ZAV_TARGET_ROWS - 1) ? DEFINITION_OK : DEFINITION_INVALID;
+    return r;
+}
+
+bool GetTargetEventInfo() {
+    ZTRACE(0, kModule, ">");
+    WriteLog("Start", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
+    std::ifstream file(g_strZavDir + ZAV_DEFINITION_FILE, std::ios::in | std::ios::binary);
+    DEFINITIONRESULT r;
+    r.nStatus = DEFINITION_UNREADABLE;
+    if (file.is_open()) r = ParseTargetEventInfo(file, g_bJapaneseMessage, g_tagTargetEvent);
+    const std::string strInvalid = "Read=" + r.strLine + " Index = " + IntToString(r.nIndex, 10, 1);
+    switch (r.nStatus) {
+    case DEFINITION_OK:
+        WriteLog(IntToString(r.nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);
+        ZTRACE(3, kModule, "GetTargetEventInfo success.(iIndex:%d)", r.nIndex);
+        WriteLog("End", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
+        return true;
+    case DEFINITION_UNREADABLE:
         (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
         ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
         return false;
+    case DEFINITION_BAD_SECTION:
+        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
+        ZTRACE(1, kModule, "<invalid ReadCode(%s)", r.strLine.c_str());
+        return false;
+    default:
+        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
+        ZTRACE(1, kModule, "<Index of conf(%d), error.", r.nIndex);
+        return false;
     }
-    if (DWORD(nIndex) <= DWORD(ZAV_TARGET_ROWS - 1)) {
-        WriteLog(IntToString(nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);
-        ZTRACE(3, kModule, "GetTargetEventInfo success.(iIndex:%d)", nIndex);
-        WriteLog("End", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
-        return true;
-    }
-    (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid",
-                            "Read=" + strLine + " Index = " + IntToString(nIndex, 10, 1));
-    ZTRACE(1, kModule, "<Index of conf(%d), error.", nIndex);
-    return false;
 }
 
 bool IsTargetEvent(const IMLINFO &tagIml, std::string &strText) {
@@ -348,17 +341,17 @@ DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml) {
     DWORD dwMask;
     DWORD dwPastHalvern, dwPastOther;
     if (tagIml.dwRepaired == 1 || tagIml.strSeverity == "OK") {
-        dwMask = kMaskInformation;
-        dwPastHalvern = 0x40000585;
-        dwPastOther = 0x40000581;
+        dwMask = ZAV_MASK_INFORMATION;
+        dwPastHalvern = ZAV_PAST_INFORMATION_HALVERN;
+        dwPastOther = ZAV_PAST_INFORMATION;
     } else if (tagIml.strSeverity == "Critical") {
-        dwMask = kMaskError;
-        dwPastHalvern = 0xC0000578;
-        dwPastOther = 0xC000057F;
+        dwMask = ZAV_MASK_ERROR;
+        dwPastHalvern = ZAV_PAST_CRITICAL_HALVERN;
+        dwPastOther = ZAV_PAST_CRITICAL;
     } else if (tagIml.strSeverity == "Warning") {
-        dwMask = kMaskWarning;
-        dwPastHalvern = 0x80000579;
-        dwPastOther = 0x80000580;
+        dwMask = ZAV_MASK_WARNING;
+        dwPastHalvern = ZAV_PAST_WARNING_HALVERN;
+        dwPastOther = ZAV_PAST_WARNING;
     } else {
         ZTRACE(1, kModule, "<Invalide Severity(%s). Not to report.", tagIml.strSeverity.c_str());
         return 0;

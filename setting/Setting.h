@@ -4,16 +4,13 @@
 // read afterwards; the checked entry belongs to the monitoring thread.
 #pragma once
 
+#include <istream>
 #include <string>
 
-#include "Monitoring.h"
-#include "NTwin32.h"
+#include "ZavTypes.h"
 
 // Entries are passed by const reference: the pass calls these for every
 // entry of every poll, and none keeps or changes what it is given.
-#define ZAV_DEFINITION_FILE "/data/zavsmsrv.conf"
-// Largest interval in seconds whose millisecond count fits 32 bits.
-#define ZAV_MAX_MONITOR_INTERVAL 4294967u
 
 extern DWORD g_dwMonitoringCycle;
 extern int g_bJapaneseMessage;
@@ -25,6 +22,20 @@ bool SetCheckedImlInfo(const IMLINFO &tagIml);
 bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew);
 
 bool GetTargetEventInfo();
+
+// What reading a definition file gave: on failure, the operation log names
+// strLine and nIndex (the section count less one); dwLine is the line the
+// reading stopped at, counted from 1.
+enum { DEFINITION_OK, DEFINITION_UNREADABLE, DEFINITION_BAD_SECTION, DEFINITION_INVALID };
+struct DEFINITIONRESULT {
+    int nStatus = DEFINITION_OK;
+    int nIndex = -1;
+    std::string strLine;
+    DWORD dwLine = 0;
+};
+// Reads definition lines into pTable (ZAV_TARGET_ROWS rows, filled from row 0;
+// the headline texts only when bJapanese). Writes nothing else.
+DEFINITIONRESULT ParseTargetEventInfo(std::istream &in, int bJapanese, TARGETEVENTINFO *pTable);
 bool ConvertTargetEventInfo(std::string strText, WORD &wClass, WORD &wCode);
 
 bool IsTargetEvent(const IMLINFO &tagIml, std::string &strText);

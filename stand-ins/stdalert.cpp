@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Report.h"
+#include "ZavTypes.h"
 
 namespace {
 

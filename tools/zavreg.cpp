@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Guards.h"
 #include "NTwin32.h"
 
 namespace {
@@ -31,13 +32,6 @@ int Error(const std::string &what, LONG rc) {
     fprintf(stderr, "zavreg: %s: %s\n", what.c_str(), strerror(int(rc)));
     return 1;
 }
-
-struct KeyGuard {
-    HKEY h = nullptr;
-    ~KeyGuard() {
-        if (h) (void)RegCloseKey(h);
-    }
-};
 
 const char *TypeName(DWORD t) { return t == REG_SZ ? "sz" : t == REG_EXPAND_SZ ? "expand_sz" : "dword"; }
 
@@ -72,7 +66,6 @@ int main(int argc, char **argv) {
     if (args.size() < 2) return Usage();
     const std::string &cmd = args[0];
     const std::string &key = args[1];
-    KeyGuard k;
     if (cmd == "create" && args.size() == 2) {
         LONG rc = RegCreateKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), nullptr);
         return rc == ERROR_SUCCESS ? 0 : Error("key " + key, rc);
@@ -81,31 +74,32 @@ int main(int argc, char **argv) {
     if (!((cmd == "get" && args.size() == 3) || (cmd == "set" && args.size() == 5) ||
           (cmd == "delete" && args.size() == 3) || (cmd == "list" && args.size() == 2)))
         return Usage();
-    LONG rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, bWrite ? KEY_ALL_ACCESS : KEY_READ, &k.h);
+    HKEY hOpened = nullptr;
+    LONG rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, key.c_str(), 0, bWrite ? KEY_ALL_ACCESS : KEY_READ, &hOpened);
     if (rc != ERROR_SUCCESS) return Error("key " + key, rc);
-    if (cmd == "get") return ShowValue(k.h, args[2], false);
+    const UniqueRegKey k(hOpened);
+    if (cmd == "get") return ShowValue(k.get(), args[2], false);
     if (cmd == "list") {
         std::string strName;
         int status = 0;
-        for (DWORD i = 0; RegEnumValue(k.h, i, strName) == ERROR_SUCCESS; ++i)
-            if (ShowValue(k.h, strName, true) != 0) status = 1;
+        for (DWORD i = 0; RegEnumValue(k.get(), i, strName) == ERROR_SUCCESS; ++i)
+            if (ShowValue(k.get(), strName, true) != 0) status = 1;
         return status;
     }
     if (cmd == "delete") {
-        rc = RegDeleteValue(k.h, args[2].c_str());
+        rc = RegDeleteValue(k.get(), args[2].c_str());
         return rc == ERROR_SUCCESS ? 0 : Error("value " + args[2], rc);
     }
     const std::string &type = args[3], &value = args[4];
     if (type == "dword") {
-        DWORD dwType = 0;
+        DWORD dwType = 0, v = 0;
         std::string strPayload;
-        if (!ParseRegValueText("dword:" + value, dwType, strPayload)) {
+        if (!ParseRegValueText("dword:" + value, dwType, strPayload, &v)) {
             fprintf(stderr, "zavreg: '%s' is not a number from 0 to 4294967295 (decimal or 0x hexadecimal)\n",
                     value.c_str());
             return 1;
         }
-        const DWORD v = DWORD(std::stoul(strPayload));
-        rc = RegSetValueEx(k.h, args[2].c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
+        rc = RegSetValueEx(k.get(), args[2].c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
     } else if (type == "sz" || type == "expand_sz") {
         // The service reads strings into 128-byte and expandable ones into 4096-byte buffers.
         const size_t limit = type == "sz" ? 127 : 4095;
@@ -113,7 +107,7 @@ int main(int argc, char **argv) {
             fprintf(stderr, "zavreg: a %s value holds at most %zu bytes\n", type.c_str(), limit);
             return 1;
         }
-        rc = RegSetValueEx(k.h, args[2].c_str(), 0, type == "sz" ? REG_SZ : REG_EXPAND_SZ,
+        rc = RegSetValueEx(k.get(), args[2].c_str(), 0, type == "sz" ? REG_SZ : REG_EXPAND_SZ,
                            reinterpret_cast<const BYTE *>(value.c_str()), DWORD(value.size() + 1));
     } else {
         fprintf(stderr, "zavreg: unknown type '%s' (sz, expand_sz or dword)\n", type.c_str());
