@@ -25,13 +25,10 @@ namespace {
 
 const char *kModule = "LogFile";
 
-DWORD CapGeneration(DWORD dw) { return dw > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dw; }
-
 // A size setting: the stored value raised to the smallest size, or the default.
 DWORD SizeSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
     DWORD dw = 0;
-    if (!GetRegValue(pszKey, pszName, dw)) return dwDefault;
-    return dw < ZAV_MIN_FILE_SIZE ? ZAV_MIN_FILE_SIZE : dw;
+    return GetRegValue(pszKey, pszName, dw) ? ClampFileSize(dw) : dwDefault;
 }
 
 DWORD NumberSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
@@ -42,6 +39,12 @@ DWORD NumberSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
 std::string DatPath() { return g_strZavDir + ZAV_DAT_FILE; }
 
 }  // namespace
+
+DWORD ClampLogLevel(DWORD dwLevel) { return dwLevel > ZAV_MAX_LOG_LEVEL ? ZAV_MAX_LOG_LEVEL : dwLevel; }
+DWORD ClampFileSize(DWORD dwSize) { return dwSize < ZAV_MIN_FILE_SIZE ? ZAV_MIN_FILE_SIZE : dwSize; }
+DWORD ClampGeneration(DWORD dwGeneration) {
+    return dwGeneration > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dwGeneration;
+}
 
 std::string FormatLogLine(const SYSTEMTIME &st, const std::string &strMessage, const std::string &strFunction,
                           DWORD dwLevel) {
@@ -97,9 +100,8 @@ void GetTraceLogInfo() {
         g_strLogFilePath = szPath;
     else
         g_strLogFilePath = ZAV_DEFAULT_LOG_PATH;
-    g_dwLogLevel = NumberSetting(ZAV_LOG_KEY, "LogLevel", ZAV_DEFAULT_LOG_LEVEL);
-    if (g_dwLogLevel > ZAV_MAX_LOG_LEVEL) g_dwLogLevel = ZAV_MAX_LOG_LEVEL;
-    g_dwLogGeneration = CapGeneration(NumberSetting(ZAV_LOG_KEY, "Generation", ZAV_DEFAULT_LOG_GENERATION));
+    g_dwLogLevel = ClampLogLevel(NumberSetting(ZAV_LOG_KEY, "LogLevel", ZAV_DEFAULT_LOG_LEVEL));
+    g_dwLogGeneration = ClampGeneration(NumberSetting(ZAV_LOG_KEY, "Generation", ZAV_DEFAULT_LOG_GENERATION));
     g_dwLogMaxSize = SizeSetting(ZAV_LOG_KEY, "MaxLogSize", ZAV_DEFAULT_LOG_MAX_SIZE);
     g_dwLogCurrentSize = GetLogFileSize(g_strLogFilePath);
     g_bLogBackup = g_dwLogCurrentSize > g_dwLogMaxSize ? 1 : 0;
@@ -116,7 +118,7 @@ void GetBackupDatInfo() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
     g_dwDatGeneration =
-        CapGeneration(NumberSetting(ZAV_PARAMETERS_KEY, "NumberOfBackup", ZAV_DEFAULT_DAT_GENERATION));
+        ClampGeneration(NumberSetting(ZAV_PARAMETERS_KEY, "NumberOfBackup", ZAV_DEFAULT_DAT_GENERATION));
     g_dwDatMaxSize = SizeSetting(ZAV_PARAMETERS_KEY, "MaxDatSize", ZAV_DEFAULT_DAT_MAX_SIZE);
     g_dwDatCurrentSize = GetLogFileSize(DatPath());
     g_bDatBackup = g_dwDatCurrentSize > g_dwDatMaxSize ? 1 : 0;

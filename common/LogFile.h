@@ -27,6 +27,11 @@ extern DWORD g_dwDatGeneration;
 extern DWORD g_dwDatCurrentSize;
 extern int g_bDatBackup;
 
+// The rules that turn a stored setting into the one in force.
+DWORD ClampLogLevel(DWORD dwLevel);
+DWORD ClampFileSize(DWORD dwSize);
+DWORD ClampGeneration(DWORD dwGeneration);
+
 void WriteLog(std::string strMessage, std::string strFunction, DWORD dwLevel, int bNoBackup);
 void BackupFile(std::string strPath, DWORD dwGeneration);
 DWORD GetLogFileSize(std::string strPath);

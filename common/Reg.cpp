@@ -8,6 +8,8 @@
 
 namespace {
 
+DWORD s_dwRetryWait = ZAV_REG_RETRY_WAIT;
+
 int OpenWithRetry(const char *pszKey, DWORD dwAccess, UniqueRegKey &key) {
     for (int i = 0; i < ZAV_REG_RETRY; ++i) {
         HKEY h = nullptr;
@@ -15,7 +17,7 @@ int OpenWithRetry(const char *pszKey, DWORD dwAccess, UniqueRegKey &key) {
             key.reset(h);
             return 1;
         }
-        Sleep(ZAV_REG_RETRY_WAIT);
+        Sleep(s_dwRetryWait);
     }
     return 0;
 }
@@ -23,7 +25,7 @@ int OpenWithRetry(const char *pszKey, DWORD dwAccess, UniqueRegKey &key) {
 int OperateWithRetry(const std::function<LONG()> &op) {
     for (int i = 0; i < ZAV_REG_RETRY; ++i) {
         if (op() == ERROR_SUCCESS) return 1;
-        Sleep(ZAV_REG_RETRY_WAIT);
+        Sleep(s_dwRetryWait);
     }
     return 0;
 }
@@ -39,6 +41,8 @@ int WithKey(const char *pszKey, const char *pszName, DWORD dwAccess, const std::
 }
 
 }  // namespace
+
+void SetRegRetryWait(DWORD dwMilliseconds) { s_dwRetryWait = dwMilliseconds; }
 
 int CheckSubKey(const char *pszKey) {
     if (!pszKey) {

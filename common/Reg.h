@@ -10,6 +10,10 @@
 #define ZAV_REG_SZ_BLOCK 128
 #define ZAV_EXPAND_BUFFER 4096
 
+// The wait after a failed attempt. A tool that reads settings only to show
+// them (zavsmcheck) sets 0; the service keeps the default.
+void SetRegRetryWait(DWORD dwMilliseconds);
+
 int CheckSubKey(const char *pszKey);
 // Refuses a text of 128 bytes or more: it would not fit the fixed block.
 int SetRegValue(const char *pszKey, const char *pszName, const char *pszText);

@@ -383,6 +383,15 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
     ParsePyListItem(dwIndex, pItem, keys);
 }
 
+int CheckScriptModule() {
+    try {
+        return ImportScriptModule() ? 1 : 0;
+    } catch (...) {
+        PyErr_Clear();
+        return 0;
+    }
+}
+
 int GetImlList(PyObject *pModule) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetImlList", LOG_LEVEL_DEBUG, 0);

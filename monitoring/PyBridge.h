@@ -41,6 +41,8 @@ ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char
 void ClearScriptError(const char *pszFunction);
 
 int ExecutePythonScript(std::string &strTime);
+// 1 when the controller module imports and may be used; calls nothing in it.
+int CheckScriptModule();
 int GetImlList(PyObject *pModule);
 void ParsePyListItem(DWORD dwIndex, PyObject *pItem);
 

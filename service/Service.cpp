@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Guards.h"
+#include "LogFile.h"
 #include "ProcUtil.h"
 #include "TraceLog.h"
 #include "zavsmsrv.h"
@@ -49,8 +50,8 @@ void GetInternalLogInfo(char *pszPath, DWORD dwSize, DWORD *pdwMaxSize, DWORD *p
         snprintf(pszPath, dwSize, "%s", ZAV_DEFAULT_TRACE_PATH);
     if (getreg(ZAV_INTERNAL_REG_DIR "/V_MAXLOGSIZE", REG_DWORD, 4, pdwMaxSize) == -1)
         *pdwMaxSize = ZAV_DEFAULT_TRACE_MAX_SIZE;
-    else if (*pdwMaxSize < ZAV_MIN_FILE_SIZE)
-        *pdwMaxSize = ZAV_MIN_FILE_SIZE;
+    else
+        *pdwMaxSize = ClampFileSize(*pdwMaxSize);
     if (getreg(ZAV_INTERNAL_REG_DIR "/V_GENERATION", REG_DWORD, 4, pdwGeneration) == -1)
         *pdwGeneration = ZAV_DEFAULT_TRACE_GENERATION;
 }

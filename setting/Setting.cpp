@@ -18,18 +18,20 @@ namespace {
 const char *kModule = "Setting";
 }  // namespace
 
+DWORD MonitoringCycleOf(DWORD dwInterval) {
+    if (dwInterval < ZAV_MIN_MONITOR_INTERVAL) dwInterval = ZAV_MIN_MONITOR_INTERVAL;
+    // A larger value would wrap the millisecond product (and could become an endless wait).
+    if (dwInterval > ZAV_MAX_MONITOR_INTERVAL) dwInterval = ZAV_MAX_MONITOR_INTERVAL;
+    return dwInterval * 1000u;
+}
+
 void GetMonitoringInfo() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetMonitoringInfo", LOG_LEVEL_DEBUG, 0);
     DWORD dwInterval = 0;
-    if (GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval)) {
-        if (dwInterval < ZAV_MIN_MONITOR_INTERVAL) dwInterval = ZAV_MIN_MONITOR_INTERVAL;
-        // A larger value would wrap the millisecond product (and could become an endless wait).
-        if (dwInterval > ZAV_MAX_MONITOR_INTERVAL) dwInterval = ZAV_MAX_MONITOR_INTERVAL;
-        g_dwMonitoringCycle = dwInterval * 1000u;
-    } else {
-        g_dwMonitoringCycle = ZAV_DEFAULT_MONITORING_CYCLE;
-    }
+    g_dwMonitoringCycle = GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval)
+                              ? MonitoringCycleOf(dwInterval)
+                              : ZAV_DEFAULT_MONITORING_CYCLE;
     // Unsigned: cycles above 2147483647 ms would read as negative through IntToString.
     WriteLog("Cycle=" + std::to_string(g_dwMonitoringCycle), "", LOG_LEVEL_INFO, 0);
     DWORD dwJapanese = 0;

@@ -16,6 +16,8 @@ extern DWORD g_dwMonitoringCycle;
 extern int g_bJapaneseMessage;
 
 void GetMonitoringInfo();
+// The cycle in ms for a stored interval in seconds, clamped to 10 s and to 32 bits.
+DWORD MonitoringCycleOf(DWORD dwInterval);
 
 bool GetCheckedImlInfo();
 bool SetCheckedImlInfo(const IMLINFO &tagIml);
