@@ -52,7 +52,8 @@ JournalState ProbeJournal() {
         pollfd pfd{fd.Get(), POLLOUT, 0};
         const int64_t qwLeft = qwDeadline - MonotonicMs();
         const int n = poll(&pfd, 1, qwLeft > 0 ? int(qwLeft) : 0);
-        if (n > 0) return (pfd.revents & POLLOUT) && !(pfd.revents & POLLERR) ? JournalState::Ready : JournalState::Busy;
+        if (n > 0)
+            return (pfd.revents & POLLOUT) && !(pfd.revents & POLLERR) ? JournalState::Ready : JournalState::Busy;
         if (n == 0 || errno != EINTR) return JournalState::Busy;
     }
 }
@@ -80,14 +81,14 @@ void SendSyslogLine(int nPriority, const std::string &strText) {
 
 void DeliverToJournal(const std::vector<std::string> &fields, int nPriority, const std::string &strMessage) {
     switch (ProbeJournal()) {
-    case JournalState::Absent:
-        SendSyslogLine(nPriority, strMessage);
-        return;
-    case JournalState::Busy:
-        SendSyslogLine(nPriority, "not in the journal (socket full): " + strMessage);
-        return;
-    case JournalState::Ready:
-        break;
+        case JournalState::Absent:
+            SendSyslogLine(nPriority, strMessage);
+            return;
+        case JournalState::Busy:
+            SendSyslogLine(nPriority, "not in the journal (socket full): " + strMessage);
+            return;
+        case JournalState::Ready:
+            break;
     }
     std::vector<iovec> iov;
     iov.reserve(fields.size());
@@ -95,6 +96,7 @@ void DeliverToJournal(const std::vector<std::string> &fields, int nPriority, con
     const int r = sd_journal_sendv(iov.data(), int(iov.size()));
     if (r < 0) {
         char buf[128];
-        SendSyslogLine(nPriority, std::string("not in the journal (") + strerror_r(-r, buf, sizeof buf) + "): " + strMessage);
+        SendSyslogLine(nPriority,
+                       std::string("not in the journal (") + strerror_r(-r, buf, sizeof buf) + "): " + strMessage);
     }
 }

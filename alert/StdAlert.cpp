@@ -27,28 +27,28 @@ std::mutex s_mtxSend;
 
 const char *MessageIdOf(DWORD dwEventID) {
     switch (dwEventID) {
-    case 0xC000238D:
-        return kServiceFailureId;
-    case 0xC0000578:
-    case 0xC000057F:
-    case 0x80000579:
-    case 0x80000580:
-    case 0x40000585:
-    case 0x40000581:
-        return kPastReportId;
-    default:
-        return kEntryAlertId;
+        case 0xC000238D:
+            return kServiceFailureId;
+        case 0xC0000578:
+        case 0xC000057F:
+        case 0x80000579:
+        case 0x80000580:
+        case 0x40000585:
+        case 0x40000581:
+            return kPastReportId;
+        default:
+            return kEntryAlertId;
     }
 }
 
 int PriorityOf(DWORD dwEventType) {
     switch (dwEventType) {
-    case 1:
-        return LOG_ERR;
-    case 2:
-        return LOG_WARNING;
-    default:
-        return LOG_INFO;
+        case 1:
+            return LOG_ERR;
+        case 2:
+            return LOG_WARNING;
+        default:
+            return LOG_INFO;
     }
 }
 
@@ -140,8 +140,8 @@ extern "C" __attribute__((visibility("default"))) int SendIndication(INDICATIONI
             const int err = AppendIndicationFile(info, strings);
             if (err) {
                 char buf[128];
-                SendSyslogLine(LOG_ERR, std::string("indication file not written (") + strerror_r(err, buf, sizeof buf) +
-                                            "): " + strMessage);
+                SendSyslogLine(LOG_ERR, std::string("indication file not written (") +
+                                            strerror_r(err, buf, sizeof buf) + "): " + strMessage);
             }
         }
     } catch (...) {

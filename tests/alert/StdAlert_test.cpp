@@ -161,7 +161,13 @@ struct Record {
 int Send(const Record &r) {
     std::vector<char *> strings;
     for (const char *s : r.strings) strings.push_back(const_cast<char *>(s));
-    INDICATIONINFO info{0, 2, const_cast<char *>(r.pszSource), r.dwEventID, r.dwEventType, r.dwStringCount, 0,
+    INDICATIONINFO info{0,
+                        2,
+                        const_cast<char *>(r.pszSource),
+                        r.dwEventID,
+                        r.dwEventType,
+                        r.dwStringCount,
+                        0,
                         strings.empty() ? nullptr : strings.data()};
     return SendIndication(info);
 }
@@ -180,34 +186,61 @@ TEST_F(StdAlert, JournalEntryCarriesEveryField) {
     };
     const Case cases[] = {
         {kFanFailed,
-         {{"MESSAGE", "Fan 2 failed (0xC0008102)"}, {"PRIORITY", "3"}, {"MESSAGE_ID", kEntryAlertId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "2"}, {"ZAV_STRING_1", "Fan 2 failed\nReplace fan 2"}}},
+         {{"MESSAGE", "Fan 2 failed (0xC0008102)"},
+          {"PRIORITY", "3"},
+          {"MESSAGE_ID", kEntryAlertId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "2"},
+          {"ZAV_STRING_1", "Fan 2 failed\nReplace fan 2"}}},
         {{"ZAVCommonService", 0x80000579, 2, 5, {"", "Date : 2026-12-07 08:10:00\r\nFan 3 slow", "", "", ""}},
-         {{"MESSAGE", "Date : 2026-12-07 08:10:00 (0x80000579)"}, {"PRIORITY", "4"}, {"MESSAGE_ID", kPastReportId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "5"},
+         {{"MESSAGE", "Date : 2026-12-07 08:10:00 (0x80000579)"},
+          {"PRIORITY", "4"},
+          {"MESSAGE_ID", kPastReportId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "5"},
           {"ZAV_STRING_2", "Date : 2026-12-07 08:10:00\r\nFan 3 slow"}}},
         {{"ZAVSystemManagementService", 0xC000238D, 1, 2, {"Definition File(zavsmsrv.conf) Invalid", "", "", "", ""}},
-         {{"MESSAGE", "Definition File(zavsmsrv.conf) Invalid (0xC000238D)"}, {"PRIORITY", "3"},
-          {"MESSAGE_ID", kServiceFailureId}, {"ZAV_SOURCE", "ZAVSystemManagementService"}, {"ZAV_STRING_COUNT", "2"},
+         {{"MESSAGE", "Definition File(zavsmsrv.conf) Invalid (0xC000238D)"},
+          {"PRIORITY", "3"},
+          {"MESSAGE_ID", kServiceFailureId},
+          {"ZAV_SOURCE", "ZAVSystemManagementService"},
+          {"ZAV_STRING_COUNT", "2"},
           {"ZAV_STRING_1", "Definition File(zavsmsrv.conf) Invalid"}}},
         // EUC-JP: the message in UTF-8 for journalctl, the string as given.
         {{"ZAVCommonService", 0x40000585, 4, 5, {"", kEucJpMessage, "", "", ""}},
-         {{"MESSAGE", u8"ファン障害 (0x40000585)"}, {"PRIORITY", "6"}, {"MESSAGE_ID", kPastReportId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "5"},
+         {{"MESSAGE", u8"ファン障害 (0x40000585)"},
+          {"PRIORITY", "6"},
+          {"MESSAGE_ID", kPastReportId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "5"},
           {"ZAV_STRING_2", kEucJpMessage}}},
         {{"ZAVCommonService", 0x40001000, 4, 1, {"\xff\xfe raw", "", "", "", ""}},
-         {{"MESSAGE", "\\xff\\xfe raw (0x40001000)"}, {"PRIORITY", "6"}, {"MESSAGE_ID", kEntryAlertId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "1"}, {"ZAV_STRING_1", "\xff\xfe raw"}}},
+         {{"MESSAGE", "\\xff\\xfe raw (0x40001000)"},
+          {"PRIORITY", "6"},
+          {"MESSAGE_ID", kEntryAlertId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "1"},
+          {"ZAV_STRING_1", "\xff\xfe raw"}}},
         // Strings past the count are not read; an unknown type is information.
         {{"ZAVCommonService", 0x00010002, 7, 1, {"", "past the count", "", "", ""}},
-         {{"MESSAGE", "Event 0x00010002"}, {"PRIORITY", "6"}, {"MESSAGE_ID", kEntryAlertId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "1"}}},
+         {{"MESSAGE", "Event 0x00010002"},
+          {"PRIORITY", "6"},
+          {"MESSAGE_ID", kEntryAlertId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "1"}}},
         {{nullptr, 0x80001000, 2, 3, {nullptr, nullptr, "third"}},
-         {{"MESSAGE", "third (0x80001000)"}, {"PRIORITY", "4"}, {"MESSAGE_ID", kEntryAlertId}, {"ZAV_SOURCE", ""},
-          {"ZAV_STRING_COUNT", "3"}, {"ZAV_STRING_3", "third"}}},
+         {{"MESSAGE", "third (0x80001000)"},
+          {"PRIORITY", "4"},
+          {"MESSAGE_ID", kEntryAlertId},
+          {"ZAV_SOURCE", ""},
+          {"ZAV_STRING_COUNT", "3"},
+          {"ZAV_STRING_3", "third"}}},
         {{"ZAVCommonService", 0xC0001000, 1, 5, {}},
-         {{"MESSAGE", "Event 0xC0001000"}, {"PRIORITY", "3"}, {"MESSAGE_ID", kEntryAlertId},
-          {"ZAV_SOURCE", "ZAVCommonService"}, {"ZAV_STRING_COUNT", "5"}}},
+         {{"MESSAGE", "Event 0xC0001000"},
+          {"PRIORITY", "3"},
+          {"MESSAGE_ID", kEntryAlertId},
+          {"ZAV_SOURCE", "ZAVCommonService"},
+          {"ZAV_STRING_COUNT", "5"}}},
     };
     BoundSocket journal(kJournalSocket);
     BoundSocket syslog(kSyslogSocket);
@@ -233,7 +266,8 @@ TEST_F(StdAlert, SyslogCarriesTheMessageWithoutAJournal) {
         r.dwEventType = c.first;
         EXPECT_EQ(0, Send(r));
         const std::string strGot = syslog.Receive();
-        EXPECT_EQ(std::make_pair(std::string(c.second), std::string("Fan 2 failed (0xC0008102)")), SplitSyslogLine(strGot))
+        EXPECT_EQ(std::make_pair(std::string(c.second), std::string("Fan 2 failed (0xC0008102)")),
+                  SplitSyslogLine(strGot))
             << strGot;
     }
 }
@@ -255,8 +289,9 @@ TEST_F(StdAlert, FullJournalCostsTheServiceAtMostTheBound) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::milliseconds(400));
     const std::string strGot = syslog.Receive();
-    EXPECT_EQ(std::make_pair(std::string("<11>"), std::string("not in the journal (socket full): Fan 2 failed (0xC0008102)")),
-              SplitSyslogLine(strGot))
+    EXPECT_EQ(
+        std::make_pair(std::string("<11>"), std::string("not in the journal (socket full): Fan 2 failed (0xC0008102)")),
+        SplitSyslogLine(strGot))
         << strGot;
     int nDrained = 0;
     while (!journal.Receive(0).empty()) ++nDrained;
@@ -287,10 +322,10 @@ TEST_F(StdAlert, IndicationFileFollowsTheRegistryValue) {
         bool bLink;            // indication.log is a symbolic link to another file
         bool bWritten;
     };
-    const Case cases[] = {{nullptr, false, false},     {"dword:0\n", false, false}, {"dword:1\n", false, true},
-                          {"dword:1", false, true},     {"dword:0x1\n", false, true}, {"dword:01\n", false, true},
-                          {"dword:2\n", false, false},  {"sz:1\n", false, false},     {"dword:1\n\n", false, false},
-                          {"dword:\n", false, false},   {"dword:1\n", true, false}};
+    const Case cases[] = {{nullptr, false, false},     {"dword:0\n", false, false},  {"dword:1\n", false, true},
+                          {"dword:1", false, true},    {"dword:0x1\n", false, true}, {"dword:01\n", false, true},
+                          {"dword:2\n", false, false}, {"sz:1\n", false, false},     {"dword:1\n\n", false, false},
+                          {"dword:\n", false, false},  {"dword:1\n", true, false}};
     const std::string strLine =
         "{\"reserved\":[0,2],\"event_id\":\"0xC0008102\",\"type\":1,\"count\":2,\"source\":\"ZAVCommonService\","
         "\"strings\":[\"Fan 2 failed\\u000aReplace fan 2\",\"\",\"\",\"\",\"\"],"
