@@ -54,6 +54,9 @@ class Sandbox(object):
         self.run_dir = os.path.join(self.scratch, 'run')
         self.unit_dir = os.path.join(self.scratch, 'unit')
         shutil.copytree(os.path.join(stage_dir(), 'opt/kym/tolvex_sa'), self.inst, symlinks=True)
+        # The tests read alerts from the JSON-lines file, which is off by default.
+        with open(self.value_file(INTERNAL, 'IndicationFile'), 'w') as f:
+            f.write('dword:1\n')
         os.makedirs(self.run_dir)
         os.makedirs(self.unit_dir)
         if systemd or mask_systemctl:
