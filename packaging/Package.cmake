@@ -40,9 +40,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The daemon dlopens the report library beside it; dpkg-shlibdeps must not
-# look for a package that provides it.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/lib)
 set(CPACK_STRIP_FILES ON)
 # The install has absolute destinations (/usr/lib/systemd, /usr/share):
 # stage with DESTDIR so that they land in the package, not on this machine.

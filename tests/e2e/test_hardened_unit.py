@@ -1,14 +1,15 @@
 """The service under the sandbox of its own systemd unit.
 
 The unit is read from the staged install (ZAV_STAGE), so the same test runs
-the build's install and an install unpacked from the Debian package. Its
-settings are reproduced in a mount namespace nested in the test sandbox:
+the build's install and one installed from the Debian package. Its settings
+are reproduced in a mount namespace nested in the test sandbox:
 ProtectSystem=strict (every mount read-only but /proc, /dev and the
-ReadWritePaths), PrivateTmp, PrivateDevices (a /dev of pseudo devices),
-ProtectKernelTunables (/proc/sys read-only), CapabilityBoundingSet and
-NoNewPrivileges (setpriv), MemoryDenyWriteExecute (the kernel's
-PR_SET_MDWE). Not reproduced: the system-call filter, RestrictAddressFamilies
-and RestrictNamespaces (seccomp), which need the service manager.
+ReadWritePaths, so home folders too), ProtectHome=yes (empty home folders),
+PrivateTmp, PrivateDevices (a /dev of pseudo devices), ProtectKernelTunables
+(/proc/sys read-only), CapabilityBoundingSet and NoNewPrivileges (setpriv),
+MemoryDenyWriteExecute (the kernel's PR_SET_MDWE). Not reproduced: the
+system-call filter, RestrictAddressFamilies and RestrictNamespaces
+(seccomp), which need the service manager.
 """
 import ctypes
 import json
@@ -71,6 +72,10 @@ def launch(settings):
     if settings.get('ProtectKernelTunables') == ['yes']:
         sh('mount', '--bind', '/proc/sys', '/proc/sys')
         sh('mount', '-o', 'remount,bind,ro', '/proc/sys')
+    if settings.get('ProtectHome') in (['yes'], ['tmpfs']):
+        for path in ('/home', '/root', '/run/user'):
+            if os.path.isdir(path):
+                sh('mount', '-t', 'tmpfs', '-o', 'ro,mode=755', 'protect-home', path)
     if settings.get('PrivateTmp') == ['yes']:
         for path in ('/tmp', '/var/tmp'):
             sh('mount', '-t', 'tmpfs', '-o', 'mode=1777', 'private-tmp', path)
