@@ -8,7 +8,7 @@ set(_zav_pkg_out ${CMAKE_BINARY_DIR}/packaging)
 
 # Debian's libpython lives in the default search path: no RPATH for it.
 if(ZAV_PYTHON_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
-  set_target_properties(ZAVsmsrv PROPERTIES INSTALL_RPATH "")
+  set_target_properties(ZAVsmsrv zavsmcheck PROPERTIES INSTALL_RPATH "")
 endif()
 
 # Debian policy: copyright and changelog (gzip -9n) in /usr/share/doc/<package>,
