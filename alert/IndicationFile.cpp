@@ -10,6 +10,7 @@
 #include "FileOps.h"
 #include "ProcUtil.h"
 #include "StdAlert.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -28,33 +29,6 @@ bool ReadSwitch() {
     return getreg((InstallDir() + kSwitchValue).c_str(), REG_DWORD, sizeof dwValue, &dwValue) == 0 && dwValue == 1;
 }
 
-std::string JsonString(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string Hex(const std::string &s) {
-    static const char *digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
 bool IndicationFileEnabled() {
@@ -68,14 +42,14 @@ int AppendIndicationFile(const INDICATIONINFO &info, const std::vector<std::stri
     snprintf(head, sizeof head, "{\"reserved\":[%u,%u],\"event_id\":\"0x%08X\",\"type\":%u,\"count\":%u,",
              info.dwReserved1, info.dwReserved2, info.dwEventID, info.dwEventType, info.dwStringCount);
     std::string strLine = head;
-    strLine += "\"source\":" + JsonString(info.pszSource ? info.pszSource : "") + ",\"strings\":[";
+    strLine += "\"source\":" + JsonQuote(info.pszSource ? info.pszSource : "") + ",\"strings\":[";
     std::string strHex;
     for (int i = 0; i < kSlots; ++i) {
         const std::string s = size_t(i) < strings.size() ? strings[size_t(i)] : "";
         if (i) strLine += ",";
-        strLine += IsUtf8(s) ? JsonString(s) : "null";
+        strLine += IsUtf8(s) ? JsonQuote(s) : "null";
         if (i) strHex += ",";
-        strHex += "\"" + Hex(s) + "\"";
+        strHex += "\"" + HexBytes(s) + "\"";
     }
     strLine += "],\"hex\":[" + strHex + "]}\n";
     return AppendToFile(strPath, strLine);

@@ -36,12 +36,18 @@ DWORD NumberSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
     return GetRegValue(pszKey, pszName, dw) ? dw : dwDefault;
 }
 
-std::string DatPath() { return g_strZavDir + ZAV_DAT_FILE; }
+std::string DatPath() {
+    return g_strZavDir + ZAV_DAT_FILE;
+}
 
 }  // namespace
 
-DWORD ClampLogLevel(DWORD dwLevel) { return dwLevel > ZAV_MAX_LOG_LEVEL ? ZAV_MAX_LOG_LEVEL : dwLevel; }
-DWORD ClampFileSize(DWORD dwSize) { return dwSize < ZAV_MIN_FILE_SIZE ? ZAV_MIN_FILE_SIZE : dwSize; }
+DWORD ClampLogLevel(DWORD dwLevel) {
+    return dwLevel > ZAV_MAX_LOG_LEVEL ? ZAV_MAX_LOG_LEVEL : dwLevel;
+}
+DWORD ClampFileSize(DWORD dwSize) {
+    return dwSize < ZAV_MIN_FILE_SIZE ? ZAV_MIN_FILE_SIZE : dwSize;
+}
 DWORD ClampGeneration(DWORD dwGeneration) {
     return dwGeneration > ZAV_MAX_GENERATION ? ZAV_MAX_GENERATION : dwGeneration;
 }
@@ -56,8 +62,10 @@ std::string FormatLogLine(const SYSTEMTIME &st, const std::string &strMessage, c
          IntToString(st.wSecond, 10, 1);
     s += ",";
     if (!strFunction.empty()) s += "[" + strFunction + "],";
-    if (dwLevel == LOG_LEVEL_ERROR) s += "Error,";
-    else if (dwLevel == LOG_LEVEL_DEBUG) s += "Debug,";
+    if (dwLevel == LOG_LEVEL_ERROR)
+        s += "Error,";
+    else if (dwLevel == LOG_LEVEL_DEBUG)
+        s += "Debug,";
     s += strMessage;
     return s;
 }
@@ -83,7 +91,9 @@ void WriteLog(std::string strMessage, std::string strFunction, DWORD dwLevel, in
 }
 
 // Backups take the generation number straight after the name (zavsmsel.log1).
-void BackupFile(std::string strPath, DWORD dwGeneration) { RotateFiles(strPath, dwGeneration, ""); }
+void BackupFile(std::string strPath, DWORD dwGeneration) {
+    RotateFiles(strPath, dwGeneration, "");
+}
 
 DWORD GetLogFileSize(std::string strPath) {
     UniqueFile f(fopen(strPath.c_str(), "r"));

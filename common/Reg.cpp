@@ -42,7 +42,9 @@ int WithKey(const char *pszKey, const char *pszName, DWORD dwAccess, const std::
 
 }  // namespace
 
-void SetRegRetryWait(DWORD dwMilliseconds) { s_dwRetryWait = dwMilliseconds; }
+void SetRegRetryWait(DWORD dwMilliseconds) {
+    s_dwRetryWait = dwMilliseconds;
+}
 
 int CheckSubKey(const char *pszKey) {
     if (!pszKey) {

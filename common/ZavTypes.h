@@ -56,8 +56,7 @@ typedef int (*SENDINDICATION)(INDICATIONINFO);
 #define ZAV_LOG_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv"
 #define ZAV_REPORT_TABLE_KEY "SOFTWARE\\KYM\\ZAVALERTMAN\\REPORTTABLE\\EVENTLOG\\APPLICATION\\ZAVCOMMONSERVICE\\"
 // The trace settings are read as value files before anything else exists.
-#define ZAV_INTERNAL_REG_DIR \
-    ZAV_INSTALL_DIR "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL"
+#define ZAV_INTERNAL_REG_DIR ZAV_INSTALL_DIR "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL"
 
 // ---- Fixed paths ---------------------------------------------------------
 

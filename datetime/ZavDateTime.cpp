@@ -29,31 +29,31 @@ std::string GetCurrentDateTime(PyObject *pModule) {
     int nStatus = 0;
     const char *pszText = nullptr;  // borrowed from the result
     switch (CallScriptFunction(pModule, "get_datetime", "is", result, nStatus, &pszText)) {
-    case SCRIPT_CALL_FAILED:
-        WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyObject_CallMethod failed.");
-        break;
-    case SCRIPT_NULL:
-        ClearScriptError(nullptr);
-        WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
-        break;
-    case SCRIPT_PARSE_FALSE:
-        WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime false.");
-        break;
-    case SCRIPT_PARSE_FAILED:
-        WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime failed.");
-        break;
-    case SCRIPT_OK:
-        if (nStatus != 200) {
-            WriteLog("DateTime Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "SateTime Status : %d", nStatus);
-        } else if (pszText) {
-            strResult = ConvertTimeString(std::string(pszText));
-        }
-        break;
+        case SCRIPT_CALL_FAILED:
+            WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+            break;
+        case SCRIPT_NULL:
+            ClearScriptError(nullptr);
+            WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+            break;
+        case SCRIPT_PARSE_FALSE:
+            WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime false.");
+            break;
+        case SCRIPT_PARSE_FAILED:
+            WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyArg_ParseTuple get DataTime failed.");
+            break;
+        case SCRIPT_OK:
+            if (nStatus != 200) {
+                WriteLog("DateTime Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
+                ZTRACE(1, kModule, "SateTime Status : %d", nStatus);
+            } else if (pszText) {
+                strResult = ConvertTimeString(std::string(pszText));
+            }
+            break;
     }
     result.reset();
     WriteLog(strResult, "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);

@@ -100,8 +100,8 @@ namespace {
 // The frame the three readers share: argument checks, lookup, conversion,
 // and their log lines, which differ only in the reader's name.
 template <typename T, typename Convert>
-T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyObject *pKey,
-            const char *pszName, T defaultValue, Convert convert) {
+T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyObject *pKey, const char *pszName,
+            T defaultValue, Convert convert) {
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, ">");
     if (!pszName) pszName = "";
     if (!pDict) {
@@ -173,24 +173,24 @@ int ZavPyRunStatement(const char *pszStatement) {
 }
 
 std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName,
-                                   std::wstring(), [](PyObject *pValue, std::wstring &result) {
+    return ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName, std::wstring(),
+                                   [](PyObject *pValue, std::wstring &result) {
                                        switch (ZavPyReadWide(pValue, result)) {
-                                       case ZAV_WIDE_OK:
-                                           return READ_OK;
-                                       case ZAV_WIDE_NO_POINTER:
-                                           return READ_NO_POINTER;
-                                       case ZAV_WIDE_EXCEPTION:
-                                           return READ_FAILED;
-                                       default:
-                                           return READ_PARSE_FAILED;
+                                           case ZAV_WIDE_OK:
+                                               return READ_OK;
+                                           case ZAV_WIDE_NO_POINTER:
+                                               return READ_NO_POINTER;
+                                           case ZAV_WIDE_EXCEPTION:
+                                               return READ_FAILED;
+                                           default:
+                                               return READ_PARSE_FAILED;
                                        }
                                    });
 }
 
 std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::string>("GetPyDataA", "Iem", pDict, pKey, pszName,
-                                  std::string(), [](PyObject *pValue, std::string &result) {
+    return ReadField<std::string>("GetPyDataA", "Iem", pDict, pKey, pszName, std::string(),
+                                  [](PyObject *pValue, std::string &result) {
                                       const char *psz = nullptr;
                                       if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
                                       if (!psz) return READ_NO_POINTER;
@@ -200,13 +200,12 @@ std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
 }
 
 int GetPyDataI(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<int>("GetPyDataI", "Item", pDict, pKey, pszName, 0,
-                          [](PyObject *pValue, int &result) {
-                              int n = 0;
-                              if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
-                              result = n;
-                              return READ_OK;
-                          });
+    return ReadField<int>("GetPyDataI", "Item", pDict, pKey, pszName, 0, [](PyObject *pValue, int &result) {
+        int n = 0;
+        if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
+        result = n;
+        return READ_OK;
+    });
 }
 
 int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin) {
@@ -235,8 +234,7 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
         tagIml.dwEventNumber = DWORD(nNumber);
     }
     tagIml.strMessage = WideCharToChar(GetPyDataW(pItem, keys.message.get(), "Message").c_str());
-    tagIml.strRecommendedAction =
-        WideCharToChar(GetPyDataW(pItem, keys.action.get(), "RecommendedAction").c_str());
+    tagIml.strRecommendedAction = WideCharToChar(GetPyDataW(pItem, keys.action.get(), "RecommendedAction").c_str());
     tagIml.strSeverity = GetPyDataA(pItem, keys.severity.get(), "Severity");
     tagIml.strCreated = ConvertTimeString(GetPyDataA(pItem, keys.created.get(), "Created"));
     tagIml.strUpdated = ConvertTimeString(GetPyDataA(pItem, keys.updated.get(), "Updated"));
@@ -286,22 +284,22 @@ int FillImlList(PyObject *pModule) {
     int nStatus = 0;
     PyObject *pList = nullptr;
     switch (CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList)) {
-    case SCRIPT_CALL_FAILED:
-        WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyObject_CallMethod failed.");
-        return 0;
-    case SCRIPT_NULL:
-        WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
-        TraceAndClearPyError("GetImlList");
-        return 0;
-    case SCRIPT_PARSE_FAILED:
-        WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
-        return 0;
-    case SCRIPT_PARSE_FALSE:  // reads as a failing status
-    case SCRIPT_OK:
-        break;
+        case SCRIPT_CALL_FAILED:
+            WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+            return 0;
+        case SCRIPT_NULL:
+            WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+            TraceAndClearPyError("GetImlList");
+            return 0;
+        case SCRIPT_PARSE_FAILED:
+            WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
+            return 0;
+        case SCRIPT_PARSE_FALSE:  // reads as a failing status
+        case SCRIPT_OK:
+            break;
     }
     if (nStatus != 200) {
         WriteLog("Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
@@ -341,7 +339,9 @@ PyRef ImportScriptModule() {
 
 }  // namespace
 
-ScriptResult::~ScriptResult() { Py_XDECREF(m_p); }
+ScriptResult::~ScriptResult() {
+    Py_XDECREF(m_p);
+}
 
 void ScriptResult::reset(PyObject *p) {
     Py_XDECREF(m_p);

@@ -51,7 +51,9 @@ int IsServiceAlreadyRunning(const char *pszServiceName) {
     return AnyProcessNamed(pszServiceName, getpid()) ? 1 : 0;
 }
 
-int IsZAVntserverReady() { return AnyProcessNamed("ZAVntserver", 0) ? 1 : 0; }
+int IsZAVntserverReady() {
+    return AnyProcessNamed("ZAVntserver", 0) ? 1 : 0;
+}
 
 int close_allfd(int nFrom) {
 #ifdef SYS_close_range
@@ -108,7 +110,9 @@ std::atomic<void (*)()> s_pfnServiceStop{nullptr};
 static_assert(std::atomic<void (*)()>::is_always_lock_free, "read in a signal handler");
 }  // namespace
 
-void SetServiceStopFunction(void (*pfnStop)()) { s_pfnServiceStop = pfnStop; }
+void SetServiceStopFunction(void (*pfnStop)()) {
+    s_pfnServiceStop = pfnStop;
+}
 
 void daemon_sigterm_handler(int) {
     if (void (*pfn)() = s_pfnServiceStop.load()) pfn();

@@ -118,7 +118,7 @@ void RemoveStaleTemporaries(const std::string &strPath) {
 }
 
 bool IsDir(const std::string &s) {
-    struct stat st{};
+    struct stat st {};
     return stat(s.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -139,7 +139,7 @@ std::string GetRegistryRoot() {
 int ReadRegValueFile(const std::string &strPath, std::string &strText) {
     UniqueFd fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return errno;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return EBADMSG;
     strText.clear();
     char buf[4096];
@@ -208,8 +208,10 @@ int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
     while (rc == 0 && off < strContent.size()) {
         ssize_t n = write(fd.get(), strContent.data() + off, strContent.size() - off);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) rc = errno;
-        else off += size_t(n);
+        if (n < 0)
+            rc = errno;
+        else
+            off += size_t(n);
     }
     if (rc == 0 && fsync(fd.get()) != 0) rc = errno;
     if (!fd.close() && rc == 0) rc = errno;

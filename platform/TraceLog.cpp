@@ -36,8 +36,12 @@ int TraceLogInit(const char *pszPath, const char *pszIdent, DWORD dwMaxSizeKB, D
     return s_bInit ? 1 : 0;
 }
 
-void TraceLogSetDetail(int bOn) { g_bTraceDetail = bOn ? 1 : 0; }
-int TraceLogDetailEnabled() { return g_bTraceDetail; }
+void TraceLogSetDetail(int bOn) {
+    g_bTraceDetail = bOn ? 1 : 0;
+}
+int TraceLogDetailEnabled() {
+    return g_bTraceDetail;
+}
 
 int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int nLine, const char *pszFormat, ...) {
     if (dwLevel == 0 && !g_bTraceDetail) return 0;
@@ -74,7 +78,7 @@ int TraceLog(DWORD dwLevel, const char *pszModule, const char *pszFunction, int 
         errno = savedErrno;
         return 0;
     }
-    struct stat sb{};
+    struct stat sb {};
     if (stat(s_strPath.c_str(), &sb) == 0 && uint64_t(sb.st_size) + strLine.size() > s_qwMaxBytes && sb.st_size > 0)
         RotateFiles(s_strPath, s_dwGeneration, ".");
     const int rc = AppendToFile(s_strPath, strLine);

@@ -56,9 +56,13 @@ void GetInternalLogInfo(char *pszPath, DWORD dwSize, DWORD *pdwMaxSize, DWORD *p
         *pdwGeneration = ZAV_DEFAULT_TRACE_GENERATION;
 }
 
-int IsSystemdMode() { return access(ZAV_SYSTEMCTL, X_OK) == 0 && access(ZAV_UNIT_FILE, R_OK) == 0; }
+int IsSystemdMode() {
+    return access(ZAV_SYSTEMCTL, X_OK) == 0 && access(ZAV_UNIT_FILE, R_OK) == 0;
+}
 
-void daemon_sigterm_handler_func(int nSignal) { daemon_sigterm_handler(nSignal); }
+void daemon_sigterm_handler_func(int nSignal) {
+    daemon_sigterm_handler(nSignal);
+}
 
 int daemon_start(const char *pszName) {
     if (!IsSystemdMode() && IsServiceAlreadyRunning(pszName)) {

@@ -29,9 +29,8 @@ void GetMonitoringInfo() {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetMonitoringInfo", LOG_LEVEL_DEBUG, 0);
     DWORD dwInterval = 0;
-    g_dwMonitoringCycle = GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval)
-                              ? MonitoringCycleOf(dwInterval)
-                              : ZAV_DEFAULT_MONITORING_CYCLE;
+    g_dwMonitoringCycle = GetRegValue(ZAV_PARAMETERS_KEY, "MonitorInterval", dwInterval) ? MonitoringCycleOf(dwInterval)
+                                                                                         : ZAV_DEFAULT_MONITORING_CYCLE;
     // Unsigned: cycles above 2147483647 ms would read as negative through IntToString.
     WriteLog("Cycle=" + std::to_string(g_dwMonitoringCycle), "", LOG_LEVEL_INFO, 0);
     DWORD dwJapanese = 0;
@@ -88,8 +87,8 @@ bool GetCheckedImlInfo() {
     c.dwRepaired = dw != 0 ? 1 : 0;
 
     WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
-                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strCreated +
-                 "," + c.strUpdated,
+                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strCreated + "," +
+                 c.strUpdated,
              "GetCheckedImlInfo", LOG_LEVEL_INFO, 0);
     WriteLog("End", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
     ZTRACE(3, kModule, "Checked EventNumber : %d", int(c.dwEventNumber));
@@ -137,8 +136,8 @@ bool SetCheckedImlInfo(const IMLINFO &tagIml) {
         }
     }
     WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
-                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strUpdated +
-                 "," + c.strCreated,
+                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strUpdated + "," +
+                 c.strCreated,
              "SetCheckedImlInfo", LOG_LEVEL_INFO, 0);
     WriteLog("End", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "<SetCheckedImlInfo success.");
@@ -149,8 +148,8 @@ bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew) {
     ZTRACE(0, kModule, ">");
     const IMLINFO &c = g_tagCheckedIml;
     if (tagIml.dwEventNumber == c.dwEventNumber && tagIml.strCreated == c.strCreated &&
-        tagIml.strUpdated == c.strUpdated && tagIml.wEventClass == c.wEventClass &&
-        tagIml.wEventCode == c.wEventCode && tagIml.dwRepaired == c.dwRepaired) {
+        tagIml.strUpdated == c.strUpdated && tagIml.wEventClass == c.wEventClass && tagIml.wEventCode == c.wEventCode &&
+        tagIml.dwRepaired == c.dwRepaired) {
         ZTRACE(0, kModule, "<Current IML's information = Last Checked IML's information");
         return false;
     }
@@ -266,23 +265,23 @@ bool GetTargetEventInfo() {
     if (file.is_open()) r = ParseTargetEventInfo(file, g_bJapaneseMessage, g_tagTargetEvent);
     const std::string strInvalid = "Read=" + r.strLine + " Index = " + IntToString(r.nIndex, 10, 1);
     switch (r.nStatus) {
-    case DEFINITION_OK:
-        WriteLog(IntToString(r.nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);
-        ZTRACE(3, kModule, "GetTargetEventInfo success.(iIndex:%d)", r.nIndex);
-        WriteLog("End", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
-        return true;
-    case DEFINITION_UNREADABLE:
-        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
-        ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
-        return false;
-    case DEFINITION_BAD_SECTION:
-        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
-        ZTRACE(1, kModule, "<invalid ReadCode(%s)", r.strLine.c_str());
-        return false;
-    default:
-        (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
-        ZTRACE(1, kModule, "<Index of conf(%d), error.", r.nIndex);
-        return false;
+        case DEFINITION_OK:
+            WriteLog(IntToString(r.nIndex, 10, 1), "GetTargetEventInfo", LOG_LEVEL_INFO, 0);
+            ZTRACE(3, kModule, "GetTargetEventInfo success.(iIndex:%d)", r.nIndex);
+            WriteLog("End", "GetTargetEventInfo", LOG_LEVEL_DEBUG, 0);
+            return true;
+        case DEFINITION_UNREADABLE:
+            (void)DefinitionFailure("Definition File(zavsmsrv.conf) Not Found", "File Open");
+            ZTRACE(1, kModule, "<open zavsmsrv.conf failed.");
+            return false;
+        case DEFINITION_BAD_SECTION:
+            (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
+            ZTRACE(1, kModule, "<invalid ReadCode(%s)", r.strLine.c_str());
+            return false;
+        default:
+            (void)DefinitionFailure("Definition File(zavsmsrv.conf) Invalid", strInvalid);
+            ZTRACE(1, kModule, "<Index of conf(%d), error.", r.nIndex);
+            return false;
     }
 }
 

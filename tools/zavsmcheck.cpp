@@ -32,6 +32,7 @@
 #include "Service.h"
 #include "Setting.h"
 #include "StringOperation.h"
+#include "TextFormat.h"
 #include "ZavDateTime.h"
 #include "zavsmsrv.h"
 
@@ -64,16 +65,6 @@ std::string Hex(DWORD dw, int nDigits) {
     return sz;
 }
 
-std::string HexBytes(const std::string &s) {
-    static const char *kDigits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : s) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-    }
-    return out;
-}
-
 // Texts of the service are EUC-JP bytes; the terminal and JSON want UTF-8.
 // A text that is not valid EUC-JP is shown as its bytes in hex.
 std::string ToUtf8(const std::string &strEuc) {
@@ -90,31 +81,14 @@ std::string ToUtf8(const std::string &strEuc) {
     return out;
 }
 
-std::string JsonText(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char sz[8];
-            snprintf(sz, sizeof sz, "\\u%04x", c);
-            out += sz;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 // One JSON object a line: fields in the order added, values already JSON.
 class JsonLine {
 public:
-    JsonLine &Text(const char *pszKey, const std::string &s) { return Raw(pszKey, JsonText(s)); }
+    JsonLine &Text(const char *pszKey, const std::string &s) { return Raw(pszKey, JsonQuote(s)); }
     JsonLine &Number(const char *pszKey, long long n) { return Raw(pszKey, std::to_string(n)); }
     JsonLine &Bool(const char *pszKey, bool b) { return Raw(pszKey, b ? "true" : "false"); }
     JsonLine &Raw(const char *pszKey, const std::string &strJson) {
-        m_str += (m_str.empty() ? "{" : ",") + JsonText(pszKey) + ":" + strJson;
+        m_str += (m_str.empty() ? "{" : ",") + JsonQuote(pszKey) + ":" + strJson;
         return *this;
     }
     void Print() const { printf("%s}\n", m_str.c_str()); }
@@ -304,7 +278,8 @@ int CmdConf(const Options &o) {
     if (!o.bJson) {
         printf("definition file: %s\nJapanese headlines: %s%s\n", strPath.c_str(), bJapanese ? "on" : "off",
                o.nJapanese >= 0 ? " (--japanese)" : " (registry)");
-        if (nRows) printf("%-5s %-6s %-8s %s\n", "index", "class", "code", "headlines (critical | warning | information)");
+        if (nRows)
+            printf("%-5s %-6s %-8s %s\n", "index", "class", "code", "headlines (critical | warning | information)");
     }
     for (int i = 0; i < nRows; ++i) {
         const TARGETEVENTINFO &row = g_tagTargetEvent[i];
@@ -345,9 +320,10 @@ int CmdConf(const Options &o) {
     } else if (bValid) {
         printf("valid: %d section(s); the service monitors with this file\n", nRows);
     } else {
-        printf("INVALID at line %u: the service reports event %s \"%s\",\n"
-               "logs \"%s\" and stops without monitoring\n",
-               unsigned(r.dwLine), Hex(ZAV_EVENT_SERVICE_ERROR, 8).c_str(), strEvent.c_str(), strLog.c_str());
+        printf(
+            "INVALID at line %u: the service reports event %s \"%s\",\n"
+            "logs \"%s\" and stops without monitoring\n",
+            unsigned(r.dwLine), Hex(ZAV_EVENT_SERVICE_ERROR, 8).c_str(), strEvent.c_str(), strLog.c_str());
     }
     return bValid ? 0 : 1;
 }
@@ -364,7 +340,8 @@ int CmdSettings(const Options &o) {
                    pszEnv && g_strZavDir == pszEnv ? "environment" : "default", ""});
 
     GetMonitoringInfo();  // no operation-log path yet: it writes nothing
-    vec.push_back(Classify(ZAV_PARAMETERS_KEY, "MonitorInterval", REG_DWORD, std::to_string(g_dwMonitoringCycle / 1000)));
+    vec.push_back(
+        Classify(ZAV_PARAMETERS_KEY, "MonitorInterval", REG_DWORD, std::to_string(g_dwMonitoringCycle / 1000)));
     vec.back().strNote += vec.back().strNote.empty() ? "seconds between polls" : "";
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "JapaneseMessage", REG_DWORD, std::to_string(g_bJapaneseMessage)));
     if (vec.back().strSource == "clamped") vec.back().strNote = "only 1 switches Japanese on";
@@ -481,8 +458,9 @@ int CmdPoll(const Options &o) {
     g_dwDatCurrentSize = 0;
     g_bDatBackup = 0;
     if (!GetTargetEventInfo()) {
-        fprintf(stderr, "zavsmcheck: the definition file is invalid; the service would not monitor "
-                        "(zavsmcheck conf says why)\n");
+        fprintf(stderr,
+                "zavsmcheck: the definition file is invalid; the service would not monitor "
+                "(zavsmcheck conf says why)\n");
         return 1;
     }
     g_hServerStopEvent = CreateEvent(nullptr, 1, 0, nullptr);
@@ -533,8 +511,10 @@ int CmdPoll(const Options &o) {
             v.bTarget = IsTargetEvent(v.tagIml, strHeadline);
             for (const auto &r : s_vecReports)
                 if (r.dwDatSize == dwSize) v.pReport = &r;
-            if (!v.bTarget) v.strReason = "not in the definition file";
-            else if (!v.pReport) v.strReason = NoReportReason(v.tagIml, dwServiceStart);
+            if (!v.bTarget)
+                v.strReason = "not in the definition file";
+            else if (!v.pReport)
+                v.strReason = NoReportReason(v.tagIml, dwServiceStart);
         } else {
             v.strReason = bSearched ? "already checked" : "no new-entry start found (checked time missing)";
         }
@@ -576,12 +556,12 @@ int CmdPoll(const Options &o) {
             line.Print();
             continue;
         }
-        const std::string strWhy = dwID ? std::string(bPast ? "past" : "current") + (bHalvern ? ", halvern" : "")
-                                        : v.strReason;
+        const std::string strWhy =
+            dwID ? std::string(bPast ? "past" : "current") + (bHalvern ? ", halvern" : "") : v.strReason;
         printf("%-5zu %-10u %-19s %-19s %-6s %-6s %-9s %-8s %-3s %-3s %-10s %s\n", i, unsigned(e.dwEventNumber),
-               e.strCreated.c_str(), e.strUpdated.c_str(), Hex(e.wEventClass, 2).c_str(),
-               Hex(e.wEventCode, 4).c_str(), e.strSeverity.c_str(), v.pszState, v.bRecorded ? "yes" : "no",
-               v.bTarget ? "yes" : "no", Hex(dwID, 8).c_str(), strWhy.c_str());
+               e.strCreated.c_str(), e.strUpdated.c_str(), Hex(e.wEventClass, 2).c_str(), Hex(e.wEventCode, 4).c_str(),
+               e.strSeverity.c_str(), v.pszState, v.bRecorded ? "yes" : "no", v.bTarget ? "yes" : "no",
+               Hex(dwID, 8).c_str(), strWhy.c_str());
         if (o.bVerbose && v.pReport) printf("      | %s\n", ToUtf8(strMessage).c_str());
     }
     const std::vector<std::string> vecErrors = scratch.ErrorLines();
@@ -597,10 +577,11 @@ int CmdPoll(const Options &o) {
         if (!bFetched) line.Text("error", vecErrors.empty() ? "" : vecErrors.back());
         line.Print();
     } else if (bFetched) {
-        printf("controller clock %s; %s; checked entry %u; %zu entries, %zu recorded, %d reported "
-               "(as the first poll after a start)\n",
-               strTime.c_str(), dwServiceStart ? "not the first start" : "first start", unsigned(tagChecked.dwEventNumber),
-               vecEntries.size(), vecRecords.size(), nReported);
+        printf(
+            "controller clock %s; %s; checked entry %u; %zu entries, %zu recorded, %d reported "
+            "(as the first poll after a start)\n",
+            strTime.c_str(), dwServiceStart ? "not the first start" : "first start", unsigned(tagChecked.dwEventNumber),
+            vecEntries.size(), vecRecords.size(), nReported);
     } else {
         printf("POLL FAILED: the service records nothing this cycle and tries again at the next\n");
         for (const auto &s : vecErrors) printf("  operation log: %s\n", s.c_str());
