@@ -21,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Guards.h"
@@ -149,7 +150,7 @@ public:
         fs::create_symlink(fs::absolute(strConf, ec), m_strDir + ZAV_DEFINITION_FILE, ec);
         g_strZavDir = m_strDir;
         g_strLogFilePath = LogPath();
-        g_dwLogLevel = ZAV_MAX_LOG_LEVEL;
+        g_dwLogLevel = LOG_LEVEL_INFO;  // errors are what the check reports
         g_SendIndication = CaptureIndication;
     }
 
@@ -497,20 +498,20 @@ int CmdPoll(const Options &o) {
     // Records and reports back to their entries: records come in entry order,
     // and a report follows its entry's record.
     const std::vector<std::string> vecRecords = scratch.Lines(ZAV_DAT_FILE);
+    std::unordered_map<DWORD, const CAPTURED *> mapReports;
+    for (const auto &r : s_vecReports) mapReports[r.dwDatSize] = &r;
     size_t k = 0;
     DWORD dwSize = 0;
-    std::vector<DWORD> vecRecordEnds;
     for (auto &v : vecEntries) {
         if (k < vecRecords.size() && vecRecords[k] == MakeDatRecord(v.tagIml, MakeSummary(v.tagIml))) {
             v.bRecorded = true;
             if (std::string(v.pszState) == "checked") v.pszState = "updated";
             dwSize += DWORD(vecRecords[k].size() + 2);
-            vecRecordEnds.push_back(dwSize);
             ++k;
             std::string strHeadline;
             v.bTarget = IsTargetEvent(v.tagIml, strHeadline);
-            for (const auto &r : s_vecReports)
-                if (r.dwDatSize == dwSize) v.pReport = &r;
+            const auto it = mapReports.find(dwSize);
+            if (it != mapReports.end()) v.pReport = it->second;
             if (!v.bTarget)
                 v.strReason = "not in the definition file";
             else if (!v.pReport)
