@@ -343,6 +343,7 @@ class _DeadlineSocket(object):
 
     def __init__(self, sock, conn):
         self._sock, self._conn = sock, conn
+        self._readers, self._closed = 0, False
 
     def _arm(self):
         left = self._conn.until - time.time()
@@ -363,10 +364,18 @@ class _DeadlineSocket(object):
         return self._sock.sendall(*args)
 
     def makefile(self, *args):
+        self._readers += 1
         return socket_file(self)
 
+    def _decref_socketios(self):                         # Python 3: the response's reader closed
+        self._readers -= 1
+        if self._closed and self._readers <= 0:
+            self._sock.close()
+
     def close(self):
-        pass                                             # the response may still read: see Controller._close
+        self._closed = True                              # a response still reading keeps it open
+        if self._readers <= 0:
+            self._sock.close()
 
     def __getattr__(self, name):
         return getattr(self._sock, name)
@@ -609,7 +618,7 @@ class Controller(object):
                 if test(s.get('LogEntryType'), ident.upper() if isinstance(ident, (str, text_type)) else ''):
                     return s
         chosen = (pick(lambda t, i: t == 'SEL' or 'SEL' in i) or
-                  pick(lambda t, i: t in ('Event', 'Multiple') or 'EVENT' in i))
+                  pick(lambda t, i: t == 'Event' or 'EVENT' in i))
         if chosen is None:
             raise Failure(404, 'no SEL or event log among the log services (%s): set log_service' %
                           (', '.join(native(s['@odata.id']) for s in found) or 'none'))
