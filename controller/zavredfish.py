@@ -125,10 +125,11 @@ _TIME = re.compile(r'^\s*(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d)(?::(\d\d)(?:[.,]
 
 
 class Failure(Exception):
-    def __init__(self, status, reason):
+    def __init__(self, status, reason, http=None):
         Exception.__init__(self, reason)
         self.status = status
         self.reason = reason
+        self.http = http                                 # the controller's own HTTP status, if any
 
 
 def utc_text(value):
@@ -554,7 +555,7 @@ class Controller(object):
         if resp.status in (403, 404):
             raise Failure(resp.status, 'HTTP %d for %s' % (resp.status, path))
         if resp.status != 200:
-            raise Failure(502, 'HTTP %d for %s' % (resp.status, path))
+            raise Failure(502, 'HTTP %d for %s' % (resp.status, path), resp.status)
         try:
             doc = json.loads(data.decode('utf-8'))
         except (ValueError, UnicodeDecodeError):
@@ -584,14 +585,20 @@ class Controller(object):
                     fresh += 1
             link = doc.get('Members@odata.nextLink')
             total = doc.get('Members@odata.count')
-            if not link and isinstance(total, int) and len(out) < total and size:
+            probe = not link and isinstance(total, int) and len(out) < total and size
+            if probe:
                 link = '%s%s$skip=%d&$top=%d' % (path, '&' if '?' in path else '?', len(out), size)
             if not fresh or not isinstance(link, (str, text_type)) or link in visited:
                 break
             visited.add(link)
-            doc = self.get(_path(link))
+            try:
+                doc = self.get(_path(link, path))
+            except Failure as e:
+                if probe and e.http in (400, 405, 501):
+                    break                                # the service has no $skip: this was all
+                raise
         if expand:
-            out = [self.get(_path(m['@odata.id'])) if set(m) <= set(['@odata.id']) and m else m
+            out = [self.get(_path(m['@odata.id'], path)) if set(m) <= set(['@odata.id']) and m else m
                    for m in out]
         return out
 
@@ -701,11 +708,11 @@ class Controller(object):
         self._close()
 
 
-def _path(link):
-    """The path and query of a link, also when the controller wrote it absolute."""
+def _path(link, base):
+    """The path and query of a link, also when the controller wrote it absolute or relative."""
     if not isinstance(link, (str, text_type)):
         raise Failure(502, 'a link is not a text: %r' % (link,))
-    parts = urlsplit(link)
+    parts = urlsplit(urljoin(base, link))
     return native(parts.path + ('?' + parts.query if parts.query else ''))
 
 

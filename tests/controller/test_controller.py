@@ -51,6 +51,7 @@ MIXED = [  # written newest first by the fake; UTC times in the comments
 CASES = [
     ('next links, newest first', dict(entries=log(120), newest_first=True), {}, (200, 200, ordered(120), 1)),
     ('$skip/$top only', dict(entries=log(120), paging='skip'), {}, (200, 200, ordered(120), 1)),
+    ('$skip refused', dict(entries=log(120), paging='skip', status={'$skip': 400}), {}, (200, 200, 50, 1)),
     ('one page', dict(entries=log(60), paging='none'), {}, (200, 200, ordered(60), 1)),
     ('repeating next link', dict(entries=log(200), repeat_next=True), {}, (200, 200, 100, 1)),
     ('link-only members', dict(entries=log(30), link_only=True, page=7), {}, (200, 200, ordered(30), 1)),
