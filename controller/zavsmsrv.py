@@ -219,6 +219,7 @@ if __name__ == '__main__':
     iml_status, entries = get_iml()
     print('get_iml: %d, %d entries%s' % (iml_status, len(entries), '' if iml_status == 200 else ': ' + last_error()))
     for e in entries:
-        print('%(EventNumber)d class 0x%(Class)02X code 0x%(Code)04X' % e + ' %s %s %s %s' % (
-            e.get('Created'), e.get('Updated'), e.get('Severity'), e.get('Message')))
+        print(_narrow(u'%s class 0x%02X code 0x%04X %s %s %s %s' % (
+            e.get('EventNumber'), e.get('Class', 0), e.get('Code', 0), e.get('Created'), e.get('Updated'),
+            e.get('Severity'), e.get('Message'))))
     sys.exit(0 if clock_status == iml_status == 200 else 1)
