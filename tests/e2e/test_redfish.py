@@ -57,8 +57,9 @@ class RedfishController(unittest.TestCase):
         return [i['event_id'] for i in self.sb.indications()[since:]]
 
     def poll(self, count):
-        self.assertTrue(self.sb.wait_log('Wait', count=count, timeout=60),
-                        'poll %d missing: %s' % (count, self.sb.oplog()[-1500:]))
+        self.assertTrue(self.sb.wait_log('Wait', count=count, timeout=60), 'poll %d missing: %s %s %s %s' % (
+            count, os.listdir(self.sb.path('log')), self.sb.oplog()[-1500:], self.sb.trace()[-1500:],
+            self.sb.read('log/zavsmctl.log')))
 
     def test_entries_flow_from_a_redfish_controller_and_a_silent_one_never_holds_the_service(self):
         sb, fake = self.sb, self.fake
