@@ -27,14 +27,14 @@ std::mutex s_mtxSend;
 
 const char *MessageIdOf(DWORD dwEventID) {
     switch (dwEventID) {
-        case 0xC000238D:
+        case ZAV_EVENT_SERVICE_ERROR:
             return kServiceFailureId;
-        case 0xC0000578:
-        case 0xC000057F:
-        case 0x80000579:
-        case 0x80000580:
-        case 0x40000585:
-        case 0x40000581:
+        case ZAV_PAST_CRITICAL_HALVERN:
+        case ZAV_PAST_CRITICAL:
+        case ZAV_PAST_WARNING_HALVERN:
+        case ZAV_PAST_WARNING:
+        case ZAV_PAST_INFORMATION_HALVERN:
+        case ZAV_PAST_INFORMATION:
             return kPastReportId;
         default:
             return kEntryAlertId;
