@@ -1,38 +1,44 @@
 """Whole-daemon figures: the installed ZAVsmsrv in the namespace sandbox,
-polling a controller that serves N prepared entries, with the default log
-level and trace settings, in the steady state (the checked entry is the
-newest, nothing new).
+pinned to one CPU, polling a controller that serves N prepared entries, with
+every setting in the registry, the default log level and trace settings and
+the shortest cycle (10 s).
 
-    ZAV_STAGE=<staged install> python3 bench/daemon_bench.py [N ...]
+    ZAV_STAGE=<staged install> [ZAV_BENCH_BIN=<zav_bench>] \\
+        python3 bench/daemon_bench.py [--polls 10] [--cpu 1] [N ...]
 
-Prints, per N: first poll wall time, CPU per steady poll (the process's own
-accounting across two polls), CPU while waiting, resident size idle and peak.
+Per N: a first start (every entry new: recorded, checked and stored durably;
+wall time from the start of the loop to the stored checked time), then
+--polls steady polls (nothing new). The CPU of a steady poll is the run time
+of all the process's threads (/proc/PID/task/*/schedstat, nanoseconds)
+between two "Wait" lines of the operation log. During each wait the floor
+(zav_bench's BM_Floor/N: get_iml and a bare read of the nine fields, fresh
+records; reuse:1 keeps the records) runs pinned to the same CPU, and the
+daemon's CPU while it waits is taken. Medians with the range; the ratio is
+each poll's CPU over the median floor.
 """
+import argparse
+import json
 import os
+import statistics
+import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'e2e'))
-from zavsandbox import LOGKEY, PARAMS, Sandbox  # noqa: E402
-
-TICK = os.sysconf('SC_CLK_TCK')
+from zavsandbox import DAEMON, LOGKEY, PARAMS, Sandbox  # noqa: E402
 
 
-def proc(sb, pid, name):
-    return sb.run(['cat', '/proc/%d/%s' % (pid, name)])['stdout']
-
-
-def cpu_seconds(sb, pid):
-    fields = proc(sb, pid, 'stat').rsplit(')', 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / float(TICK)
-
-
-def status_kb(sb, pid, key):
-    for line in proc(sb, pid, 'status').splitlines():
-        if line.startswith(key + ':'):
-            return int(line.split()[1])
-    return 0
+def sample(sb, pid):
+    """(run time of all threads in ns, minor faults, VmRSS in KB, wall time)."""
+    out = sb.run(['sh', '-c', 'cat /proc/%d/task/*/schedstat; echo; cat /proc/%d/stat; grep VmRSS /proc/%d/status'
+                  % (pid, pid, pid)])['stdout']
+    lines = out.splitlines()
+    stat = next(l for l in lines if l.startswith('%d (' % pid))
+    ns = sum(int(l.split()[0]) for l in lines[:lines.index('')])
+    minflt = int(stat.rsplit(')', 1)[1].split()[7])
+    rss = int(next(l for l in lines if l.startswith('VmRSS:')).split()[1])
+    return ns, minflt, rss, time.time()
 
 
 def trace_time(sb, text):
@@ -42,54 +48,93 @@ def trace_time(sb, text):
     return None
 
 
-def run(n):
+def floor(bench, cpu, n):
+    """Median CPU ms per call of BM_Floor/n, fresh records and reused ones."""
+    if not bench:
+        return None, None
+    out = subprocess.run(['taskset', '-c', str(cpu), bench, '--benchmark_filter=^BM_Floor/%d/reuse:[01]/' % n,
+                          '--benchmark_min_time=0.2', '--benchmark_format=json'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         universal_newlines=True, check=True).stdout
+    med = dict((b['run_name'], b['cpu_time']) for b in json.loads(out)['benchmarks']
+               if b.get('aggregate_name') == 'median')
+    return tuple(next(v for k, v in med.items() if '/reuse:%d/' % r in k) for r in (0, 1))
+
+
+def prepare(sb, n):
+    src = open(os.path.join(HERE, 'pymodules', 'zavsmsrv.py')).read()
+    with open(sb.path('bin/zavsmsrv.py'), 'w') as f:
+        f.write(src + '\nprepare(%d)\n' % n)
+    for name, value in (('MonitorInterval', 10), ('JapaneseMessage', 0), ('NumberOfBackup', 4),
+                        ('MaxDatSize', 65536), ('ServiceStart', 0)):
+        sb.set_reg(PARAMS, name, 'dword', value)
+    sb.set_reg(LOGKEY, 'FilePath', 'expand_sz', '/opt/kym/tolvex_sa/log/zavsmflw.log')
+    for name, value in (('LogLevel', 3), ('Generation', 2), ('MaxLogSize', 524288)):
+        sb.set_reg(LOGKEY, name, 'dword', value)
+
+
+def run(n, polls, cpu, bench):
     with Sandbox() as sb:
-        src = open(os.path.join(HERE, 'pymodules', 'zavsmsrv.py')).read()
-        with open(sb.path('bin/zavsmsrv.py'), 'w') as f:
-            f.write(src + '\nprepare(%d)\n' % n)
-        # Every setting present (no registry retries) and the newest entry checked.
-        for name, value in (('MonitorInterval', 10), ('JapaneseMessage', 0), ('NumberOfBackup', 4),
-                            ('MaxDatSize', 65536), ('ServiceStart', 1), ('ReadEventNumber', n),
-                            ('ReadEventClass', 1 + (n - 1) % 0x7F), ('ReadEventCode', 1 + (n - 1) % 0xFFFF),
-                            ('ReadRepaired', 0)):
-            sb.set_reg(PARAMS, name, 'dword', value)
-        last = time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(
-            time.mktime((2026, 12, 7, 0, 0, 0, 0, 0, -1)) + n - 1))
-        for name in ('ReadCreated', 'ReadUpdated'):
-            sb.set_reg(PARAMS, name, 'sz', last)
-        sb.set_reg(PARAMS, 'CheckedTime', 'sz', '2026-12-08 00:00:00')
-        sb.set_reg(LOGKEY, 'FilePath', 'expand_sz', '/opt/kym/tolvex_sa/log/zavsmflw.log')
-        for name, value in (('LogLevel', 3), ('Generation', 2), ('MaxLogSize', 524288)):
-            sb.set_reg(LOGKEY, name, 'dword', value)
+        prepare(sb, n)
         sb.start_core()
-        assert sb.start() == 0
+        assert sb.run(['taskset', '-c', str(cpu), DAEMON])['rc'] == 0
         pid = sb.daemon_pid()
-        assert sb.wait_log('Wait', timeout=300), 'no first poll'
+        assert sb.wait_log('Wait', timeout=600), 'no first poll'
         start = trace_time(sb, 'Start loop.')
-        done = os.stat(sb.value_file(PARAMS, 'CheckedTime')).st_mtime
-        first_poll = done - start if start else float('nan')
-        cpu1 = cpu_seconds(sb, pid)
-        assert sb.wait_log('Wait', count=3, timeout=60)
-        cpu3 = cpu_seconds(sb, pid)
-        time.sleep(1)
-        idle0 = cpu_seconds(sb, pid)
-        time.sleep(5)
-        idle1 = cpu_seconds(sb, pid)
-        rss = status_kb(sb, pid, 'VmRSS')
-        hwm = status_kb(sb, pid, 'VmHWM')
-        records = sb.datfile().count(b'\n')
+        first = os.stat(sb.value_file(PARAMS, 'CheckedTime')).st_mtime - start
+        prev = sample(sb, pid)
+        rows, floors, idle = [], [], []
+        for k in range(polls):
+            f = floor(bench, cpu, n)
+            if f[0] is not None:
+                floors.append(f)
+            after = sample(sb, pid)
+            idle.append((after[0] - prev[0]) / 1e6 / (after[3] - prev[3]))
+            assert sb.wait_log('Wait', count=k + 2, timeout=60), 'no poll %d' % (k + 2)
+            cur = sample(sb, pid)
+            rows.append(((cur[0] - prev[0]) / 1e6, cur[1] - prev[1], cur[2]))
+            prev = cur
+        logs = sb.path('log')
+        records = sum(open(os.path.join(logs, f), 'rb').read().count(b'\n') for f in os.listdir(logs)
+                      if f.startswith('zavsmsel.log'))
         sb.stop()
-        return first_poll, (cpu3 - cpu1) / 2.0, idle1 - idle0, rss, hwm, records
+    return first, rows, floors, idle, records
+
+
+def spread(values, fmt='%.2f'):
+    return (fmt + ' [' + fmt + '-' + fmt + ']') % (statistics.median(values), min(values), max(values))
 
 
 def main():
-    sizes = [int(a) for a in sys.argv[1:]] or [100, 1000, 10000, 65535]
-    print('%8s %14s %16s %14s %12s %12s %8s' % ('N', 'first poll s', 'CPU/poll s', 'CPU idle 5s', 'RSS KB',
-                                                  'peak RSS KB', 'records'))
-    for n in sizes:
-        r = run(n)
-        print('%8d %14.3f %16.3f %14.3f %12d %12d %8d' % ((n,) + r))
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--polls', type=int, default=10)
+    ap.add_argument('--cpu', type=int, default=1)
+    ap.add_argument('sizes', nargs='*', type=int, default=[1000, 10000])
+    args = ap.parse_args()
+    bench = os.environ.get('ZAV_BENCH_BIN')
+    print('| N | first start | steady poll CPU ms | floor ms (fresh / reused) | ratio | polls > 3x | '
+          'idle CPU ms/s | RSS KB after poll | faults/poll |')
+    print('|---|---|---|---|---|---|---|---|---|')
+    details = []
+    for n in args.sizes:
+        first, rows, floors, idle, records = run(n, args.polls, args.cpu, bench)
+        cpu = [r[0] for r in rows]
+        if floors:
+            fresh = statistics.median(f[0] for f in floors)
+            reused = statistics.median(f[1] for f in floors)
+            ratios = [c / fresh for c in cpu]
+            floor_text = '%.2f [%.2f-%.2f] / %.2f' % (fresh, min(f[0] for f in floors), max(f[0] for f in floors),
+                                                      reused)
+            ratio_text = spread(ratios)
+            over = '%d of %d' % (sum(1 for r in ratios if r > 3), len(ratios))
+        else:
+            floor_text, ratio_text, over = 'n/a', 'n/a', 'n/a'
+        print('| %d | %.1f s (%.2f ms/entry) | %s | %s | %s | %s | %.3f | %s | %s |' % (
+            n, first, first * 1000.0 / n, spread(cpu), floor_text, ratio_text, over, max(idle),
+            spread([r[2] for r in rows], '%d'), spread([r[1] for r in rows], '%d')))
         sys.stdout.flush()
+        details.append('N=%d (%d records): CPU ms per poll %s; faults %s' % (
+            n, records, ' '.join('%.2f' % c for c in cpu), ' '.join(str(r[1]) for r in rows)))
+    print('\n'.join(details))
 
 
 if __name__ == '__main__':

@@ -151,7 +151,9 @@ void WriteDat(std::string strRecord) {
         g_dwDatCurrentSize = 0;
     }
     strRecord += '\n';
-    if (const int nError = AppendToFile(strPath, strRecord)) {
+    // Durable before the checked entry that covers it is stored: after a power
+    // loss the registry must never point past a record the disk lost.
+    if (const int nError = AppendToFile(strPath, strRecord, true)) {
         // The write's own error: it describes the failure, unlike a stale code.
         WriteLog("0x" + IntToString(nError, 16, 1), "WriteDat", LOG_LEVEL_ERROR, 0);
         return;

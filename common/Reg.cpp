@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "Guards.h"
 
@@ -74,6 +75,57 @@ int SetRegValue(const char *pszKey, const char *pszName, DWORD dwValue) {
     return WithKey(pszKey, pszName, KEY_ALL_ACCESS, [&](HKEY h) {
         return RegSetValueEx(h, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwValue), sizeof dwValue);
     });
+}
+
+int SetRegValues(const char *pszKey, const REGVALUEITEM *pItems, DWORD dwCount, DWORD &dwStored) {
+    dwStored = 0;
+    if (!pszKey || (!pItems && dwCount != 0)) {
+        SetLastError(EINVAL);
+        return 0;
+    }
+    // A value SetRegValue would refuse ends the values to store before it.
+    struct Block {
+        BYTE data[ZAV_REG_SZ_BLOCK];
+    };
+    std::vector<Block> vecBlocks(dwCount);
+    std::vector<ZAVREGVALUE> vecValues;
+    int nRefused = 0;
+    for (DWORD i = 0; i < dwCount && nRefused == 0; ++i) {
+        const REGVALUEITEM &it = pItems[i];
+        BYTE *p = vecBlocks[i].data;
+        memset(p, 0, ZAV_REG_SZ_BLOCK);
+        if (!it.pszName) {
+            nRefused = EINVAL;
+        } else if (!it.pszText) {
+            memcpy(p, &it.dwValue, sizeof it.dwValue);
+            vecValues.push_back({it.pszName, REG_DWORD, p, DWORD(sizeof it.dwValue)});
+        } else if (strlen(it.pszText) >= ZAV_REG_SZ_BLOCK) {
+            nRefused = ERANGE;
+        } else {
+            memcpy(p, it.pszText, strlen(it.pszText));
+            vecValues.push_back({it.pszName, REG_SZ, p, ZAV_REG_SZ_BLOCK});
+        }
+    }
+    if (!vecValues.empty()) {
+        UniqueRegKey key;
+        if (!OpenWithRetry(pszKey, KEY_ALL_ACCESS, key)) return 0;
+        // Each failed attempt is one of the value that failed; progress starts its count anew.
+        for (int nAttempt = 0; dwStored < vecValues.size();) {
+            DWORD dwDone = 0;
+            const LONG rc = RegSetValuesEx(key.get(), vecValues.data() + dwStored, DWORD(vecValues.size()) - dwStored,
+                                           &dwDone);
+            dwStored += dwDone;
+            if (rc == ERROR_SUCCESS) break;
+            if (dwDone != 0) nAttempt = 0;
+            Sleep(ZAV_REG_RETRY_WAIT);
+            if (++nAttempt == ZAV_REG_RETRY) return 0;
+        }
+    }
+    if (nRefused != 0) {
+        SetLastError(DWORD(nRefused));
+        return 0;
+    }
+    return 1;
 }
 
 int GetRegValue(const char *pszKey, const char *pszName, char *pszBuffer) {

@@ -18,6 +18,17 @@ int CheckSubKey(const char *pszKey);
 // Refuses a text of 128 bytes or more: it would not fit the fixed block.
 int SetRegValue(const char *pszKey, const char *pszName, const char *pszText);
 int SetRegValue(const char *pszKey, const char *pszName, DWORD dwValue);
+// One value of SetRegValues: the text when pszText is set, else the number.
+struct REGVALUEITEM {
+    const char *pszName;
+    DWORD dwValue;
+    const char *pszText;
+};
+// Stores values of one key in order, each as SetRegValue would, with one
+// folder sync for all of them; the retry rule applies to each value. Stops at
+// the first value that cannot be stored: 0, dwStored the number stored
+// before it (they stay stored). 1 when all were stored.
+int SetRegValues(const char *pszKey, const REGVALUEITEM *pItems, DWORD dwCount, DWORD &dwStored);
 int GetRegValue(const char *pszKey, const char *pszName, char *pszBuffer);
 int GetRegValue(const char *pszKey, const char *pszName, DWORD &dwValue);
 int GetRegExpandSZValue(const char *pszKey, const char *pszName, char *pszBuffer);

@@ -16,26 +16,31 @@ const char *kLocale = "ja_JP.eucjp";
 
 std::string WideCharToChar(const wchar_t *pwszText) {
     std::string strResult;
-    if (!pwszText) return strResult;
+    WideCharToChar(pwszText, strResult);
+    return strResult;
+}
+
+void WideCharToChar(const wchar_t *pwszText, std::string &strOut) {
+    strOut.clear();
+    if (!pwszText) return;
     // Setting a locale costs far more than asking for it; the result is the same.
     const char *pszCurrent = setlocale(LC_ALL, nullptr);
     if (!pszCurrent || strcmp(pszCurrent, kLocale) != 0) {
         if (!setlocale(LC_ALL, kLocale)) ZTRACE(1, kModule, "setlocale eucjp failed!");
     }
     const size_t n = wcslen(pwszText);
-    if (n == 0) return strResult;
+    if (n == 0) return;
     // One conversion buffer per thread, so the result is allocated at its
     // exact size; a buffer grown by a huge text is not kept.
     thread_local std::string t_strBuffer;
     try {
         t_strBuffer.resize(4 * n);
     } catch (...) {
-        return strResult;
+        return;
     }
     const size_t len = wcstombs(&t_strBuffer[0], pwszText, 4 * n);
-    if (len != 0 && len != static_cast<size_t>(-1)) strResult.assign(t_strBuffer, 0, len);
+    if (len != 0 && len != static_cast<size_t>(-1)) strOut.assign(t_strBuffer, 0, len);
     if (t_strBuffer.capacity() > 65536) std::string().swap(t_strBuffer);
-    return strResult;
 }
 
 int StringToInt(std::string strText, int nRadix) {

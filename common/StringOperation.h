@@ -9,6 +9,8 @@
 // Converts a NUL-terminated wide text to EUC-JP; puts the process into the
 // "ja_JP.eucjp" locale. Monitoring thread only.
 std::string WideCharToChar(const wchar_t *pwszText);
+// The same into strOut, reusing its buffer.
+void WideCharToChar(const wchar_t *pwszText, std::string &strOut);
 int StringToInt(std::string strText, int nRadix);
 std::string GetLeftString(std::string strText, std::string strSeparator);
 std::string GetRightString(std::string strText, std::string strSeparator);

@@ -24,8 +24,12 @@ namespace {
 
 const char *kModule = "Monitoring";
 
-// Storage behind g_tagImlList: one block per poll.
+// Storage behind g_tagImlList, kept from one poll to the next with the
+// records' text buffers: freeing it after every poll made the next poll
+// allocate and fault it all in again.
 std::vector<IMLINFO> s_vecImlList;
+
+void ReleaseImlList() { std::vector<IMLINFO>().swap(s_vecImlList); }
 
 // 1 while the stop event is not signalled.
 int StillRunning() { return WaitForSingleObject(g_hServerStopEvent.load(), 0) == WAIT_TIMEOUT; }
@@ -82,10 +86,12 @@ int MonitoringPoll() {
 
 int AllocImlList(DWORD dwCount) {
     ClearImlList();
+    // A list far larger than this poll's is not kept.
+    if (s_vecImlList.capacity() / 2 > dwCount) ReleaseImlList();
     try {
         s_vecImlList.resize(dwCount);
     } catch (const std::bad_alloc &) {
-        ClearImlList();
+        ReleaseImlList();
         return 0;
     }
     g_tagImlList = s_vecImlList.data();
@@ -103,10 +109,7 @@ void InitImlList(int nCount) {
 
 void ClearImlList() {
     ZTRACE(0, kModule, ">");
-    if (g_tagImlList) {
-        std::vector<IMLINFO>().swap(s_vecImlList);
-        g_tagImlList = nullptr;
-    }
+    g_tagImlList = nullptr;
     g_dwMaxIndex = 0;
     g_dwNewEventIndex = 0;
     ZTRACE(0, kModule, "<");
@@ -123,6 +126,7 @@ void *ZavMonitoringThread(void *) {
         }
     }
     ClearImlList();
+    ReleaseImlList();
     if (!ZavPyFinalize()) WriteLog("Fail", "Py_Finalize", LOG_LEVEL_ERROR, 1);
     if (g_hExitThreadEvent) (void)SetEvent(g_hExitThreadEvent);
     WriteLog("End", "ZavMonitoringThread", LOG_LEVEL_INFO, 1);

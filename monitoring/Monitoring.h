@@ -17,8 +17,12 @@ extern std::string g_strServiceStartTime;
 extern TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 
 void InitImlList(int nCount);
+// Empties the list; its storage is kept for the next poll (the monitoring
+// thread releases it when it ends).
 void ClearImlList();
-// Creates a list of dwCount empty records; 0 when memory is short.
+// Makes a list of dwCount records, reusing the storage of the last one: a
+// record may hold what the last poll left in it until InitImlList empties
+// it. 0 when memory is short.
 int AllocImlList(DWORD dwCount);
 
 void *ZavMonitoringThread(void *pArg);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <new>
+#include <utility>
 
 #include "LogFile.h"
 #include "Monitoring.h"
@@ -98,21 +99,24 @@ struct ItemKeys {
 namespace {
 
 // The frame the three readers share: argument checks, lookup, conversion,
-// and their log lines, which differ only in the reader's name.
+// and their log lines, which differ only in the reader's name. The value goes
+// into result (the default when it cannot be read), so a text reuses the
+// buffer result already has.
 template <typename T, typename Convert>
-T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyObject *pKey, const char *pszName,
-            T defaultValue, Convert convert) {
+void ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyObject *pKey,
+               const char *pszName, const T &defaultValue, T &result, Convert convert) {
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, ">");
     if (!pszName) pszName = "";
+    result = defaultValue;
     if (!pDict) {
         WriteLog(std::string(pszName) + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : %s is NULL!", pszName, pszReader, pszItemWord);
-        return defaultValue;
+        return;
     }
     if (!pKey) {
         WriteLog(std::string(pszName) + " Key NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : Key is NULL!", pszName, pszReader);
-        return defaultValue;
+        return;
     }
     PyObject *pValue = PyDict_Check(pDict) ? PyDict_GetItem(pDict, pKey) : nullptr;
     if (!pValue) {
@@ -120,12 +124,11 @@ T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyO
         WriteLog(std::string(pszName) + " NULL", "PyDict_GetItem", LOG_LEVEL_DEBUG, 0);
         if (g_bTraceDetail)
             TraceLog(0, kModule, pszReader, __LINE__, "<%s %s : PyDict_GetItem return NULL!", pszName, pszReader);
-        return defaultValue;
+        return;
     }
     // Held while converting: a value's own conversion code may change the dictionary.
     Py_INCREF(pValue);
     PyRef hold(pValue);
-    T result = defaultValue;
     ReadOutcome outcome;
     try {
         outcome = convert(pValue, result);
@@ -142,7 +145,6 @@ T ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, PyO
         TraceLog(1, kModule, pszReader, __LINE__, "%s %s : %s", pszName, pszReader, kTrace[outcome]);
     }
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, "<");
-    return result;
 }
 
 }  // namespace
@@ -172,40 +174,62 @@ int ZavPyRunStatement(const char *pszStatement) {
     }
 }
 
+namespace {
+
+ReadOutcome ReadWide(PyObject *pValue, std::wstring &result) {
+    switch (ZavPyReadWide(pValue, result)) {
+    case ZAV_WIDE_OK:
+        return READ_OK;
+    case ZAV_WIDE_NO_POINTER:
+        return READ_NO_POINTER;
+    case ZAV_WIDE_EXCEPTION:
+        return READ_FAILED;
+    default:
+        return READ_PARSE_FAILED;
+    }
+}
+
+ReadOutcome ReadNarrow(PyObject *pValue, std::string &result) {
+    const char *psz = nullptr;
+    if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
+    if (!psz) return READ_NO_POINTER;
+    result.assign(psz);
+    return READ_OK;
+}
+
+ReadOutcome ReadInt(PyObject *pValue, int &result) {
+    int n = 0;
+    if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
+    result = n;
+    return READ_OK;
+}
+
+void ReadPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName, std::wstring &strOut) {
+    ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName, std::wstring(), strOut, ReadWide);
+}
+
+void ReadPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName, std::string &strOut) {
+    ReadField<std::string>("GetPyDataA", "Iem", pDict, pKey, pszName, std::string(), strOut, ReadNarrow);
+}
+
+}  // namespace
+
 std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName, std::wstring(),
-                                   [](PyObject *pValue, std::wstring &result) {
-                                       switch (ZavPyReadWide(pValue, result)) {
-                                           case ZAV_WIDE_OK:
-                                               return READ_OK;
-                                           case ZAV_WIDE_NO_POINTER:
-                                               return READ_NO_POINTER;
-                                           case ZAV_WIDE_EXCEPTION:
-                                               return READ_FAILED;
-                                           default:
-                                               return READ_PARSE_FAILED;
-                                       }
-                                   });
+    std::wstring strResult;
+    ReadPyDataW(pDict, pKey, pszName, strResult);
+    return strResult;
 }
 
 std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<std::string>("GetPyDataA", "Iem", pDict, pKey, pszName, std::string(),
-                                  [](PyObject *pValue, std::string &result) {
-                                      const char *psz = nullptr;
-                                      if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
-                                      if (!psz) return READ_NO_POINTER;
-                                      result.assign(psz);
-                                      return READ_OK;
-                                  });
+    std::string strResult;
+    ReadPyDataA(pDict, pKey, pszName, strResult);
+    return strResult;
 }
 
 int GetPyDataI(PyObject *pDict, PyObject *pKey, const char *pszName) {
-    return ReadField<int>("GetPyDataI", "Item", pDict, pKey, pszName, 0, [](PyObject *pValue, int &result) {
-        int n = 0;
-        if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
-        result = n;
-        return READ_OK;
-    });
+    int nResult = 0;
+    ReadField<int>("GetPyDataI", "Item", pDict, pKey, pszName, 0, nResult, ReadInt);
+    return nResult;
 }
 
 int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin) {
@@ -233,11 +257,18 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
     } else {
         tagIml.dwEventNumber = DWORD(nNumber);
     }
-    tagIml.strMessage = WideCharToChar(GetPyDataW(pItem, keys.message.get(), "Message").c_str());
-    tagIml.strRecommendedAction = WideCharToChar(GetPyDataW(pItem, keys.action.get(), "RecommendedAction").c_str());
-    tagIml.strSeverity = GetPyDataA(pItem, keys.severity.get(), "Severity");
-    tagIml.strCreated = ConvertTimeString(GetPyDataA(pItem, keys.created.get(), "Created"));
-    tagIml.strUpdated = ConvertTimeString(GetPyDataA(pItem, keys.updated.get(), "Updated"));
+    // Texts are read into the record's own strings (and one wide buffer per
+    // thread), so a reused record allocates nothing.
+    thread_local std::wstring t_strWide;
+    ReadPyDataW(pItem, keys.message.get(), "Message", t_strWide);
+    WideCharToChar(t_strWide.c_str(), tagIml.strMessage);
+    ReadPyDataW(pItem, keys.action.get(), "RecommendedAction", t_strWide);
+    WideCharToChar(t_strWide.c_str(), tagIml.strRecommendedAction);
+    ReadPyDataA(pItem, keys.severity.get(), "Severity", tagIml.strSeverity);
+    ReadPyDataA(pItem, keys.created.get(), "Created", tagIml.strCreated);
+    tagIml.strCreated = ConvertTimeString(std::move(tagIml.strCreated));
+    ReadPyDataA(pItem, keys.updated.get(), "Updated", tagIml.strUpdated);
+    tagIml.strUpdated = ConvertTimeString(std::move(tagIml.strUpdated));
     tagIml.wEventClass = WORD(CheckPyDataI(GetPyDataI(pItem, keys.eventClass.get(), "Class"), "Class", 127, 1));
     tagIml.wEventCode = WORD(CheckPyDataI(GetPyDataI(pItem, keys.code.get(), "Code"), "Code", 65535, 1));
     tagIml.dwRepaired = GetPyDataI(pItem, keys.repaired.get(), "Repaired") != 0 ? 1 : 0;
@@ -284,22 +315,22 @@ int FillImlList(PyObject *pModule) {
     int nStatus = 0;
     PyObject *pList = nullptr;
     switch (CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList)) {
-        case SCRIPT_CALL_FAILED:
-            WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod failed.");
-            return 0;
-        case SCRIPT_NULL:
-            WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
-            TraceAndClearPyError("GetImlList");
-            return 0;
-        case SCRIPT_PARSE_FAILED:
-            WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
-            return 0;
-        case SCRIPT_PARSE_FALSE:  // reads as a failing status
-        case SCRIPT_OK:
-            break;
+    case SCRIPT_CALL_FAILED:
+        WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod failed.");
+        return 0;
+    case SCRIPT_NULL:
+        WriteLog("NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyObject_CallMethod NULL.");
+        TraceAndClearPyError("GetImlList");
+        return 0;
+    case SCRIPT_PARSE_FAILED:
+        WriteLog("List Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "PyArg_ParseTuple get list failed.");
+        return 0;
+    case SCRIPT_PARSE_FALSE:  // reads as a failing status
+    case SCRIPT_OK:
+        break;
     }
     if (nStatus != 200) {
         WriteLog("Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
@@ -339,9 +370,7 @@ PyRef ImportScriptModule() {
 
 }  // namespace
 
-ScriptResult::~ScriptResult() {
-    Py_XDECREF(m_p);
-}
+ScriptResult::~ScriptResult() { Py_XDECREF(m_p); }
 
 void ScriptResult::reset(PyObject *p) {
     Py_XDECREF(m_p);

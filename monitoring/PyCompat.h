@@ -26,16 +26,19 @@ enum ZavWideRead { ZAV_WIDE_OK, ZAV_WIDE_PARSE_FAILED, ZAV_WIDE_NO_POINTER, ZAV_
 inline ZavWideRead ZavPyReadWide(PyObject *pValue, std::wstring &strOut) {
 #if PY_MAJOR_VERSION >= 3
     if (!PyUnicode_Check(pValue)) return ZAV_WIDE_PARSE_FAILED;
-    Py_ssize_t n = 0;
-    wchar_t *p = PyUnicode_AsWideCharString(pValue, &n);
-    if (!p) return ZAV_WIDE_EXCEPTION;
-    struct Free {
-        wchar_t *p;
-        ~Free() { PyMem_Free(p); }
-    } guard{p};
+    // Copied straight into strOut's buffer (no interpreter allocation per text).
+    const Py_ssize_t nLength = PyUnicode_GetLength(pValue);
+    if (nLength < 0) return ZAV_WIDE_EXCEPTION;
+    strOut.resize(size_t(nLength));
+    if (nLength > 0 && PyUnicode_AsWideChar(pValue, &strOut[0], nLength) != nLength) {
+        strOut.clear();
+        return ZAV_WIDE_EXCEPTION;
+    }
     // As the "u" format of the interpreters that have it: a text with a NUL inside is refused.
-    if (wcslen(p) != size_t(n)) return ZAV_WIDE_PARSE_FAILED;
-    strOut.assign(p);
+    if (wcslen(strOut.c_str()) != strOut.size()) {
+        strOut.clear();
+        return ZAV_WIDE_PARSE_FAILED;
+    }
     return ZAV_WIDE_OK;
 #else
     Py_UNICODE *p = nullptr;

@@ -1,6 +1,7 @@
 #include "FileOps.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,9 @@
 int AppendToFile(const std::string &strPath, const std::string &strData, bool bSync) {
     UniqueFd fd(open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return errno;
+    // An empty file may be one this call created: its name needs the folder synced.
+    struct stat st {};
+    const bool bNew = bSync && fstat(fd.get(), &st) == 0 && st.st_size == 0;
     size_t off = 0;
     while (off < strData.size()) {
         const ssize_t n = write(fd.get(), strData.data() + off, strData.size() - off);
@@ -18,7 +22,16 @@ int AppendToFile(const std::string &strPath, const std::string &strData, bool bS
         off += size_t(n);
     }
     if (bSync && fdatasync(fd.get()) != 0) return errno;
-    return fd.close() ? 0 : errno;
+    if (!fd.close()) return errno;
+    return bNew ? SyncParentFolder(strPath) : 0;
+}
+
+int SyncParentFolder(const std::string &strPath) {
+    const size_t slash = strPath.rfind('/');
+    const std::string strDir = slash == std::string::npos ? "." : slash == 0 ? "/" : strPath.substr(0, slash);
+    UniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return errno;
+    return fsync(fd.get()) == 0 ? 0 : errno;
 }
 
 void RotateFiles(const std::string &strPath, DWORD dwGeneration, const char *pszSeparator) {

@@ -12,8 +12,13 @@
 // Appends strData in one open-append-close, creating the file with mode 0644
 // (less the umask) and never through a symbolic link planted at the path:
 // the service runs as root. With bSync the data reaches the disk before the
-// call returns. 0, or the errno of the step that failed.
+// call returns, and so does the file's name when the file was empty (new).
+// 0, or the errno of the step that failed.
 int AppendToFile(const std::string &strPath, const std::string &strData, bool bSync = false);
+
+// Makes the folder holding strPath durable (names created, renamed or removed
+// in it). 0, or the errno.
+int SyncParentFolder(const std::string &strPath);
 
 // Shifts strPath into numbered backups: strPath + pszSeparator + "1" is the
 // newest, dwGeneration (capped at ZAV_MAX_GENERATION) the oldest kept;

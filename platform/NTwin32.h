@@ -75,6 +75,18 @@ LONG RegQueryValueEx(HKEY hKey, const char *lpValueName, DWORD *lpReserved, DWOR
                      DWORD *lpcbData);
 LONG RegSetValueEx(HKEY hKey, const char *lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                    DWORD cbData);
+// One value of a RegSetValuesEx call, as RegSetValueEx takes it.
+struct ZAVREGVALUE {
+    const char *lpValueName;
+    DWORD dwType;
+    const BYTE *lpData;
+    DWORD cbData;
+};
+// Stores values of one key in order, each file replaced atomically as by
+// RegSetValueEx, with one folder sync for all of them (they share the
+// folder). Stops at the first value that fails; *pdwStored counts the values
+// stored and durable before it. The error is that value's.
+LONG RegSetValuesEx(HKEY hKey, const ZAVREGVALUE *pValues, DWORD dwCount, DWORD *pdwStored);
 LONG RegDeleteValue(HKEY hKey, const char *lpValueName);
 // Enumerates value names of an open key in name order; ENOENT past the end.
 LONG RegEnumValue(HKEY hKey, DWORD dwIndex, std::string &strName);

@@ -98,18 +98,71 @@ int FsyncDir(const std::string &strDir) {
     return fsync(fd.get()) == 0 ? 0 : errno;
 }
 
+// A temporary file beside strPath holding strContent, mode 0644, not synced
+// yet; strTmp gets its name. 0, or the errno (nothing left behind).
+int CreateTemporary(const std::string &strPath, const std::string &strContent, UniqueFd &fd, std::string &strTmp) {
+    strTmp = strPath + ".tmpXXXXXX";
+    std::vector<char> tmpl(strTmp.begin(), strTmp.end());
+    tmpl.push_back('\0');
+    fd.reset(mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd) {
+        strTmp.clear();
+        return errno;
+    }
+    strTmp = tmpl.data();
+    int rc = 0;
+    if (fchmod(fd.get(), 0644) != 0) rc = errno;
+    size_t off = 0;
+    while (rc == 0 && off < strContent.size()) {
+        ssize_t n = write(fd.get(), strContent.data() + off, strContent.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) rc = errno;
+        else off += size_t(n);
+    }
+    if (rc != 0) {
+        fd.reset();
+        (void)unlink(strTmp.c_str());
+        strTmp.clear();
+    }
+    return rc;
+}
+
+// The value file's text for data as RegSetValueEx takes it; 0 or an errno.
+int ValueContent(DWORD dwType, const BYTE *lpData, DWORD cbData, std::string &strContent) {
+    if (!lpData) return EINVAL;
+    if (dwType == REG_DWORD) {
+        if (cbData < 4) return EINVAL;
+        DWORD v;
+        memcpy(&v, lpData, sizeof v);
+        strContent = "dword:" + std::to_string(v) + "\n";
+        return 0;
+    }
+    if (dwType == REG_SZ || dwType == REG_EXPAND_SZ) {
+        const char *p = reinterpret_cast<const char *>(lpData);
+        const size_t n = strnlen(p, cbData);
+        strContent = std::string(dwType == REG_SZ ? "sz:" : "expand_sz:") + std::string(p, n) + "\n";
+        return 0;
+    }
+    return EINVAL;
+}
+
 // A write killed between creating its temporary file and the rename leaves
 // the file behind; a later write of the same value removes such leftovers
 // once they are old enough not to be another writer's work in progress.
-void RemoveStaleTemporaries(const std::string &strPath) {
-    const size_t slash = strPath.rfind('/');
-    const std::string strDir = strPath.substr(0, slash);
-    const std::string strPrefix = strPath.substr(slash + 1) + ".tmp";
+void RemoveStaleTemporaries(const std::vector<std::string> &vecPaths) {
+    if (vecPaths.empty()) return;
+    const size_t slash = vecPaths[0].rfind('/');
+    const std::string strDir = vecPaths[0].substr(0, slash);
+    std::vector<std::string> vecPrefixes;
+    for (const std::string &p : vecPaths) vecPrefixes.push_back(p.substr(slash + 1) + ".tmp");
     UniqueDir d(opendir(strDir.c_str()));
     if (!d) return;
     const time_t now = time(nullptr);
     while (dirent *e = readdir(d.get())) {
-        if (strncmp(e->d_name, strPrefix.c_str(), strPrefix.size()) != 0) continue;
+        if (std::none_of(vecPrefixes.begin(), vecPrefixes.end(), [&](const std::string &strPrefix) {
+                return strncmp(e->d_name, strPrefix.c_str(), strPrefix.size()) == 0;
+            }))
+            continue;
         const std::string strTmp = strDir + "/" + e->d_name;
         struct stat st {};
         if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60)
@@ -196,24 +249,11 @@ int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &st
 int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
     const size_t slash = strPath.rfind('/');
     const std::string strDir = slash == std::string::npos ? "." : strPath.substr(0, slash);
-    std::string strTmp = strPath + ".tmpXXXXXX";
-    std::vector<char> tmpl(strTmp.begin(), strTmp.end());
-    tmpl.push_back('\0');
-    UniqueFd fd(mkostemp(tmpl.data(), O_CLOEXEC));
-    if (!fd) return errno;
-    strTmp = tmpl.data();
+    UniqueFd fd;
+    std::string strTmp;
+    if (int e = CreateTemporary(strPath, strContent, fd, strTmp)) return e;
     int rc = 0;
-    if (fchmod(fd.get(), 0644) != 0) rc = errno;
-    size_t off = 0;
-    while (rc == 0 && off < strContent.size()) {
-        ssize_t n = write(fd.get(), strContent.data() + off, strContent.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0)
-            rc = errno;
-        else
-            off += size_t(n);
-    }
-    if (rc == 0 && fsync(fd.get()) != 0) rc = errno;
+    if (fsync(fd.get()) != 0) rc = errno;
     if (!fd.close() && rc == 0) rc = errno;
     if (rc == 0 && rename(strTmp.c_str(), strPath.c_str()) != 0) rc = errno;
     if (rc != 0) {
@@ -292,21 +332,68 @@ LONG RegSetValueEx(HKEY hKey, const char *lpValueName, DWORD, DWORD dwType, cons
     if (!ValueFilePath(hKey, lpValueName, strPath, &bWritable) || !lpData) return Fail(EINVAL);
     if (!bWritable) return Fail(EACCES);
     std::string strContent;
-    if (dwType == REG_DWORD) {
-        if (cbData < 4) return Fail(EINVAL);
-        DWORD v;
-        memcpy(&v, lpData, sizeof v);
-        strContent = "dword:" + std::to_string(v) + "\n";
-    } else if (dwType == REG_SZ || dwType == REG_EXPAND_SZ) {
-        const char *p = reinterpret_cast<const char *>(lpData);
-        const size_t n = strnlen(p, cbData);
-        strContent = std::string(dwType == REG_SZ ? "sz:" : "expand_sz:") + std::string(p, n) + "\n";
-    } else {
-        return Fail(EINVAL);
-    }
+    if (int e = ValueContent(dwType, lpData, cbData, strContent)) return Fail(e);
     if (int e = WriteFileAtomic(strPath, strContent)) return Fail(e);
-    RemoveStaleTemporaries(strPath);
+    RemoveStaleTemporaries({strPath});
     return ERROR_SUCCESS;
+}
+
+LONG RegSetValuesEx(HKEY hKey, const ZAVREGVALUE *pValues, DWORD dwCount, DWORD *pdwStored) {
+    if (pdwStored) *pdwStored = 0;
+    std::string strDir;
+    bool bWritable = false;
+    if ((!pValues && dwCount != 0) || !KeyInfo(hKey, strDir, &bWritable)) return Fail(EINVAL);
+    if (!bWritable) return Fail(EACCES);
+    struct Pending {
+        std::string strPath, strTmp;
+        UniqueFd fd;
+    };
+    std::vector<Pending> vec(dwCount);
+    // Each stage runs over the values the earlier stages kept (nLimit), so rc
+    // ends as the error of the first value that failed.
+    size_t nLimit = dwCount;
+    int rc = 0;
+    for (size_t i = 0; i < nLimit; ++i) {
+        const ZAVREGVALUE &v = pValues[i];
+        std::string strContent;
+        int e = ValueFilePath(hKey, v.lpValueName, vec[i].strPath) ? 0 : EINVAL;
+        if (e == 0) e = ValueContent(v.dwType, v.lpData, v.cbData, strContent);
+        if (e == 0) e = CreateTemporary(vec[i].strPath, strContent, vec[i].fd, vec[i].strTmp);
+        if (e != 0) {
+            rc = e;
+            nLimit = i;
+        }
+    }
+    // Writeback of every file starts before the first sync waits, so the
+    // later syncs find their data on the disk already.
+    for (size_t i = 0; i < nLimit; ++i) (void)sync_file_range(vec[i].fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    for (size_t i = 0; i < nLimit; ++i) {
+        if (fsync(vec[i].fd.get()) != 0 || !vec[i].fd.close()) {
+            rc = errno;
+            nLimit = i;
+        }
+    }
+    for (size_t i = 0; i < nLimit; ++i) {
+        if (rename(vec[i].strTmp.c_str(), vec[i].strPath.c_str()) != 0) {
+            rc = errno;
+            nLimit = i;
+        }
+    }
+    for (size_t i = nLimit; i < vec.size(); ++i)
+        if (!vec[i].strTmp.empty()) (void)unlink(vec[i].strTmp.c_str());
+    // One folder sync makes every rename durable; until it returns, each value
+    // is its old or its new file.
+    if (nLimit > 0) {
+        if (int e = FsyncDir(strDir)) {
+            rc = e;
+            nLimit = 0;
+        }
+    }
+    std::vector<std::string> vecStored;
+    for (size_t i = 0; i < nLimit; ++i) vecStored.push_back(vec[i].strPath);
+    RemoveStaleTemporaries(vecStored);
+    if (pdwStored) *pdwStored = DWORD(nLimit);
+    return rc != 0 ? Fail(rc) : ERROR_SUCCESS;
 }
 
 LONG RegDeleteValue(HKEY hKey, const char *lpValueName) {

@@ -111,29 +111,22 @@ bool SetCheckedImlInfo(const IMLINFO &tagIml) {
     c.wEventCode = tagIml.wEventCode;
     c.dwRepaired = tagIml.dwRepaired;
 
-    struct Step {
-        const char *pszName;
-        bool bText;
-        DWORD dwValue;
-        const std::string *pText;
-        const char *pszTrace;
+    // The six values share a folder: one folder sync makes all six durable.
+    const REGVALUEITEM items[] = {
+        {"ReadEventNumber", c.dwEventNumber, nullptr}, {"ReadEventClass", c.wEventClass, nullptr},
+        {"ReadEventCode", c.wEventCode, nullptr},      {"ReadCreated", 0, c.strCreated.c_str()},
+        {"ReadUpdated", 0, c.strUpdated.c_str()},      {"ReadRepaired", c.dwRepaired, nullptr},
     };
-    const Step steps[] = {
-        {"ReadEventNumber", false, c.dwEventNumber, nullptr, "<SetCheckedImlInfo : Event Number failed"},
-        {"ReadEventClass", false, c.wEventClass, nullptr, "<SetCheckedImlInfo : Event Class failed"},
-        {"ReadEventCode", false, c.wEventCode, nullptr, "<SetCheckedImlInfo : Event Code failed"},
-        {"ReadCreated", true, 0, &c.strCreated, "<SetCheckedImlInfo : Created failed"},
-        {"ReadUpdated", true, 0, &c.strUpdated, "<SetCheckedImlInfo : Updated failed"},
-        {"ReadRepaired", false, c.dwRepaired, nullptr, "<SetCheckedImlInfo : Repaired failed"},
+    const char *const traces[] = {
+        "<SetCheckedImlInfo : Event Number failed", "<SetCheckedImlInfo : Event Class failed",
+        "<SetCheckedImlInfo : Event Code failed",   "<SetCheckedImlInfo : Created failed",
+        "<SetCheckedImlInfo : Updated failed",      "<SetCheckedImlInfo : Repaired failed",
     };
-    for (const Step &s : steps) {
-        const int ok = s.bText ? SetRegValue(ZAV_PARAMETERS_KEY, s.pszName, s.pText->c_str())
-                               : SetRegValue(ZAV_PARAMETERS_KEY, s.pszName, s.dwValue);
-        if (!ok) {
-            WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetCheckedImlInfo", LOG_LEVEL_ERROR, 0);
-            ZTRACE(1, kModule, "%s", s.pszTrace);
-            return false;
-        }
+    DWORD dwStored = 0;
+    if (!SetRegValues(ZAV_PARAMETERS_KEY, items, DWORD(sizeof items / sizeof items[0]), dwStored)) {
+        WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetCheckedImlInfo", LOG_LEVEL_ERROR, 0);
+        ZTRACE(1, kModule, "%s", traces[dwStored]);
+        return false;
     }
     WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
                  IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strUpdated + "," +

@@ -1,4 +1,6 @@
 // The registry helpers and their retry rule.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 
@@ -54,4 +56,32 @@ TEST_F(ZavTest, AValueAppearingDuringTheRetriesIsRead) {
     EXPECT_EQ(1, GetRegValue(ZAV_PARAMETERS_KEY, "Late", v));
     EXPECT_EQ(7u, v);
     t.join();
+}
+
+// Several values in one call: stored in order up to the first that cannot be,
+// each with its own retries.
+TEST_F(ZavTest, SetRegValuesStoresInOrderUpToTheFirstFailure) {
+    const std::string t128(128, 'u');
+    const REGVALUEITEM refused[] = {{"A", 1, nullptr}, {"B", 0, t128.c_str()}, {"C", 3, nullptr}};
+    DWORD dwStored = 9;
+    EXPECT_EQ(0, SetRegValues(ZAV_PARAMETERS_KEY, refused, 3, dwStored));
+    EXPECT_EQ(1u, dwStored);
+    EXPECT_EQ(DWORD(ERANGE), GetLastError());
+    EXPECT_EQ("dword:1\n", ReadValueFile(ZAV_PARAMETERS_KEY, "A"));
+    EXPECT_EQ("", ReadValueFile(ZAV_PARAMETERS_KEY, "C"));
+
+    // A folder in place of B until the second attempt: the retry stores it and what follows.
+    const std::string strB = ValueFilePath(ZAV_PARAMETERS_KEY, "B");
+    ASSERT_EQ(0, mkdir(strB.c_str(), 0755));
+    std::thread t([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        (void)rmdir(strB.c_str());
+    });
+    const REGVALUEITEM items[] = {{"A", 2, nullptr}, {"B", 0, "text"}, {"C", 3, nullptr}};
+    EXPECT_EQ(1, SetRegValues(ZAV_PARAMETERS_KEY, items, 3, dwStored));
+    t.join();
+    EXPECT_EQ(3u, dwStored);
+    EXPECT_EQ("dword:2\n", ReadValueFile(ZAV_PARAMETERS_KEY, "A"));
+    EXPECT_EQ("sz:text\n", ReadValueFile(ZAV_PARAMETERS_KEY, "B"));
+    EXPECT_EQ("dword:3\n", ReadValueFile(ZAV_PARAMETERS_KEY, "C"));
 }

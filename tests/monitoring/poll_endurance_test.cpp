@@ -118,7 +118,7 @@ TEST_F(PollEndurance, MalformedResultsNeverCrashLeakOrLeaveAnError) {
 // resident size after 10,000 polls stays within 5% of its size after 100.
 TEST_F(PollEndurance, SteadyPollsKeepResidentSizeFlat) {
     const std::string strBin = m_dir.file("inst/bin");
-    ASSERT_EQ(0, system(("mkdir -p '" + strBin + "' && cp '" ZAV_TEST_SOURCE_DIR "/stand-ins/zavsmsrv.py' '" +
+    ASSERT_EQ(0, system(("mkdir -p '" + strBin + "' && cp '" ZAV_TEST_SOURCE_DIR "/controller/zavsmsrv.py' '" +
                          strBin + "/'")
                             .c_str()));
     std::string strScenario = "{\"clock\": \"2026-12-08T00:00:00\", \"entries\": [";

@@ -2,10 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Guards.h"
 #include "LogFile.h"
 #include "Monitoring.h"
 #include "Setting.h"
@@ -190,6 +192,11 @@ TEST_F(CheckedEntry, FailedStoreLeavesMemoryNewAndTheRegistryMixed) {
     EXPECT_EQ("sz:2026-12-06 01:02:03\n", Stored("ReadCreated"));
     EXPECT_EQ("sz:2026-12-06 01:05:00\n", Stored("ReadUpdated"));
     EXPECT_EQ("dword:1\n", Stored("ReadRepaired"));
+    std::vector<std::string> vecTemporaries;
+    UniqueDir d(opendir(strClass.substr(0, strClass.rfind('/')).c_str()));
+    while (dirent *e = readdir(d.get()))
+        if (strstr(e->d_name, ".tmp")) vecTemporaries.push_back(e->d_name);
+    EXPECT_EQ(std::vector<std::string>{}, vecTemporaries) << "the unstored values' temporary files are removed";
     const std::vector<std::string> vecLog = {"[SetCheckedImlInfo],Debug,Start", "[SetCheckedImlInfo],Error,0x15"};
     EXPECT_EQ(vecLog, LogMessages());
     EXPECT_TRUE(TraceHas(1, "<SetCheckedImlInfo : Event Class failed"));
