@@ -30,15 +30,17 @@ from zavsandbox import DAEMON, LOGKEY, PARAMS, Sandbox  # noqa: E402
 
 
 def sample(sb, pid):
-    """(run time of all threads in ns, minor faults, VmRSS in KB, wall time)."""
+    """(run time of all threads in ns, minor faults, VmRSS in KB, wall time, major faults, time the
+    threads waited runnable for the CPU in ns, timeslices)."""
     out = sb.run(['sh', '-c', 'cat /proc/%d/task/*/schedstat; echo; cat /proc/%d/stat; grep VmRSS /proc/%d/status'
                   % (pid, pid, pid)])['stdout']
     lines = out.splitlines()
     stat = next(l for l in lines if l.startswith('%d (' % pid))
-    ns = sum(int(l.split()[0]) for l in lines[:lines.index('')])
-    minflt = int(stat.rsplit(')', 1)[1].split()[7])
+    sched = [[int(x) for x in l.split()] for l in lines[:lines.index('')]]
+    ns, waited, slices = (sum(t[i] for t in sched) for i in range(3))
+    fields = stat.rsplit(')', 1)[1].split()
     rss = int(next(l for l in lines if l.startswith('VmRSS:')).split()[1])
-    return ns, minflt, rss, time.time()
+    return ns, int(fields[7]), rss, time.time(), int(fields[9]), waited, slices
 
 
 def trace_time(sb, text):
@@ -91,7 +93,8 @@ def run(n, polls, cpu, bench):
             idle.append((after[0] - prev[0]) / 1e6 / (after[3] - prev[3]))
             assert sb.wait_log('Wait', count=k + 2, timeout=60), 'no poll %d' % (k + 2)
             cur = sample(sb, pid)
-            rows.append(((cur[0] - prev[0]) / 1e6, cur[1] - prev[1], cur[2]))
+            rows.append(((cur[0] - prev[0]) / 1e6, cur[1] - prev[1], cur[2], cur[4] - prev[4],
+                         (cur[5] - prev[5]) / 1e6, cur[6] - prev[6]))
             prev = cur
         logs = sb.path('log')
         records = sum(open(os.path.join(logs, f), 'rb').read().count(b'\n') for f in os.listdir(logs)
@@ -132,8 +135,11 @@ def main():
             n, first, first * 1000.0 / n, spread(cpu), floor_text, ratio_text, over, max(idle),
             spread([r[2] for r in rows], '%d'), spread([r[1] for r in rows], '%d')))
         sys.stdout.flush()
-        details.append('N=%d (%d records): CPU ms per poll %s; faults %s' % (
-            n, records, ' '.join('%.2f' % c for c in cpu), ' '.join(str(r[1]) for r in rows)))
+        details.append('N=%d (%d records kept): CPU ms per poll %s; minor faults %s; major faults %s; '
+                       'ms waiting for the CPU %s; timeslices %s' % (
+                           n, records, ' '.join('%.2f' % c for c in cpu), ' '.join(str(r[1]) for r in rows),
+                           ' '.join(str(r[3]) for r in rows), ' '.join('%.2f' % r[4] for r in rows),
+                           ' '.join(str(r[5]) for r in rows)))
     print('\n'.join(details))
 
 
