@@ -26,12 +26,15 @@ int AppendToFile(const std::string &strPath, const std::string &strData, bool bS
     return bNew ? SyncParentFolder(strPath) : 0;
 }
 
-int SyncParentFolder(const std::string &strPath) {
-    const size_t slash = strPath.rfind('/');
-    const std::string strDir = slash == std::string::npos ? "." : slash == 0 ? "/" : strPath.substr(0, slash);
+int SyncFolder(const std::string &strDir) {
     UniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return errno;
     return fsync(fd.get()) == 0 ? 0 : errno;
+}
+
+int SyncParentFolder(const std::string &strPath) {
+    const size_t slash = strPath.rfind('/');
+    return SyncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : strPath.substr(0, slash));
 }
 
 void RotateFiles(const std::string &strPath, DWORD dwGeneration, const char *pszSeparator) {

@@ -16,8 +16,9 @@
 // 0, or the errno of the step that failed.
 int AppendToFile(const std::string &strPath, const std::string &strData, bool bSync = false);
 
-// Makes the folder holding strPath durable (names created, renamed or removed
-// in it). 0, or the errno.
+// Makes a folder durable (names created, renamed or removed in it): the
+// folder itself, or the one holding strPath. 0, or the errno.
+int SyncFolder(const std::string &strDir);
 int SyncParentFolder(const std::string &strPath);
 
 // Shifts strPath into numbered backups: strPath + pszSeparator + "1" is the

@@ -1,6 +1,7 @@
 // File-backed registry: HKEY_LOCAL_MACHINE\A\B is the folder
 // <root>/HKEY_LOCAL_MACHINE/A/B (names upper-cased), a value is the file
 // V_<NAME> holding "TYPE:PAYLOAD" and an optional line feed.
+#include "FileOps.h"
 #include "Guards.h"
 #include "NTwin32.h"
 #include "ProcUtil.h"
@@ -90,12 +91,6 @@ bool ValueFilePath(HKEY h, const char *lpValueName, std::string &strPath, bool *
 LONG Fail(int code) {
     SetLastError(DWORD(code));
     return code;
-}
-
-int FsyncDir(const std::string &strDir) {
-    UniqueFd fd(open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return errno;
-    return fsync(fd.get()) == 0 ? 0 : errno;
 }
 
 // A temporary file beside strPath holding strContent, mode 0644, not synced
@@ -260,7 +255,7 @@ int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
         (void)unlink(strTmp.c_str());
         return rc;
     }
-    return FsyncDir(strDir);
+    return SyncFolder(strDir);
 }
 
 LONG RegOpenKeyEx(HKEY hKey, const char *lpSubKey, DWORD, DWORD samDesired, HKEY *phkResult) {
@@ -384,7 +379,7 @@ LONG RegSetValuesEx(HKEY hKey, const ZAVREGVALUE *pValues, DWORD dwCount, DWORD 
     // One folder sync makes every rename durable; until it returns, each value
     // is its old or its new file.
     if (nLimit > 0) {
-        if (int e = FsyncDir(strDir)) {
+        if (int e = SyncFolder(strDir)) {
             rc = e;
             nLimit = 0;
         }
@@ -402,7 +397,7 @@ LONG RegDeleteValue(HKEY hKey, const char *lpValueName) {
     if (!ValueFilePath(hKey, lpValueName, strPath, &bWritable)) return Fail(EINVAL);
     if (!bWritable) return Fail(EACCES);
     if (unlink(strPath.c_str()) != 0) return Fail(errno);
-    (void)FsyncDir(strPath.substr(0, strPath.rfind('/')));
+    (void)SyncFolder(strPath.substr(0, strPath.rfind('/')));
     return ERROR_SUCCESS;
 }
 
