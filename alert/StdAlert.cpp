@@ -26,19 +26,8 @@ const DWORD kMaxStrings = 64;
 std::mutex s_mtxSend;
 
 const char *MessageIdOf(DWORD dwEventID) {
-    switch (dwEventID) {
-        case ZAV_EVENT_SERVICE_ERROR:
-            return kServiceFailureId;
-        case ZAV_PAST_CRITICAL_HALVERN:
-        case ZAV_PAST_CRITICAL:
-        case ZAV_PAST_WARNING_HALVERN:
-        case ZAV_PAST_WARNING:
-        case ZAV_PAST_INFORMATION_HALVERN:
-        case ZAV_PAST_INFORMATION:
-            return kPastReportId;
-        default:
-            return kEntryAlertId;
-    }
+    if (dwEventID == ZAV_EVENT_SERVICE_ERROR) return kServiceFailureId;
+    return ZavIsPastId(dwEventID) ? kPastReportId : kEntryAlertId;
 }
 
 int PriorityOf(DWORD dwEventType) {

@@ -91,6 +91,15 @@ typedef int (*SENDINDICATION)(INDICATIONINFO);
 #define ZAV_PAST_INFORMATION_HALVERN 0x40000585u
 #define ZAV_PAST_INFORMATION 0x40000581u
 
+inline bool ZavIsPastHalvernId(DWORD dwEventID) {
+    return dwEventID == ZAV_PAST_CRITICAL_HALVERN || dwEventID == ZAV_PAST_WARNING_HALVERN ||
+           dwEventID == ZAV_PAST_INFORMATION_HALVERN;
+}
+inline bool ZavIsPastId(DWORD dwEventID) {
+    return ZavIsPastHalvernId(dwEventID) || dwEventID == ZAV_PAST_CRITICAL || dwEventID == ZAV_PAST_WARNING ||
+           dwEventID == ZAV_PAST_INFORMATION;
+}
+
 // ---- Built-in defaults and clamps ----------------------------------------
 
 #define ZAV_DEFAULT_MONITORING_CYCLE 30000u  // ms

@@ -50,19 +50,7 @@ int ReportEventlog(DWORD dwEventID, std::string strMessage, std::string, int nSo
 
 int IsPastEventID(DWORD dwEventID) {
     ZTRACE(0, kModule, ">");
-    int nResult = 0;
-    switch (dwEventID) {
-    case ZAV_PAST_CRITICAL_HALVERN:
-    case ZAV_PAST_CRITICAL:
-    case ZAV_PAST_WARNING_HALVERN:
-    case ZAV_PAST_WARNING:
-    case ZAV_PAST_INFORMATION_HALVERN:
-    case ZAV_PAST_INFORMATION:
-        nResult = 1;
-        break;
-    default:
-        break;
-    }
+    const int nResult = ZavIsPastId(dwEventID) ? 1 : 0;
     ZTRACE(0, kModule, "<");
     return nResult;
 }

@@ -530,9 +530,7 @@ int CmdPoll(const Options &o) {
         const IMLINFO &e = v.tagIml;
         const DWORD dwID = v.pReport ? v.pReport->dwEventID : 0;
         const bool bPast = dwID && IsPastEventID(dwID);
-        const bool bHalvern = bPast ? (dwID == ZAV_PAST_CRITICAL_HALVERN || dwID == ZAV_PAST_WARNING_HALVERN ||
-                                       dwID == ZAV_PAST_INFORMATION_HALVERN)
-                                    : (dwID && IsZavHalvernEvent(dwID));
+        const bool bHalvern = bPast ? ZavIsPastHalvernId(dwID) : (dwID && IsZavHalvernEvent(dwID));
         const std::string strMessage = v.pReport ? ReportMessage(*v.pReport) : "";
         nReported += v.pReport ? 1 : 0;
         if (o.bJson) {
