@@ -479,6 +479,9 @@ int CmdPoll(const Options &o) {
     alarm(o.nTimeout);
     std::string strTime;
     const int bFetched = ExecutePythonScript(strTime);
+    // A running service is past its first pass: its next poll reports everything as current.
+    const bool bRunning = IsServiceAlreadyRunning(ZAV_SERVICE_NAME) != 0;
+    if (bRunning) g_bCurrentReport = 1;
     alarm(0);
     std::vector<ENTRYVIEW> vecEntries;
     int bSearched = 0;
@@ -561,7 +564,12 @@ int CmdPoll(const Options &o) {
                e.strCreated.c_str(), e.strUpdated.c_str(), Hex(e.wEventClass, 2).c_str(), Hex(e.wEventCode, 4).c_str(),
                e.strSeverity.c_str(), v.pszState, v.bRecorded ? "yes" : "no", v.bTarget ? "yes" : "no",
                Hex(dwID, 8).c_str(), strWhy.c_str());
-        if (o.bVerbose && v.pReport) printf("      | %s\n", ToUtf8(strMessage).c_str());
+        if (o.bVerbose && v.pReport) {
+            std::string strShown = ToUtf8(strMessage);
+            for (size_t p = 0; (p = strShown.find('\n', p)) != std::string::npos; p += 9)
+                strShown.insert(p + 1, "      | ");
+            printf("      | %s\n", strShown.c_str());
+        }
     }
     const std::vector<std::string> vecErrors = scratch.ErrorLines();
     if (o.bJson) {
@@ -569,6 +577,7 @@ int CmdPoll(const Options &o) {
         line.Text("result", bFetched ? "ok" : "failed")
             .Text("clock", strTime)
             .Bool("first_start", dwServiceStart == 0)
+            .Bool("service_running", bRunning)
             .Number("checked_number", tagChecked.dwEventNumber)
             .Number("entries", long(vecEntries.size()))
             .Number("recorded", long(vecRecords.size()))
@@ -576,11 +585,10 @@ int CmdPoll(const Options &o) {
         if (!bFetched) line.Text("error", vecErrors.empty() ? "" : vecErrors.back());
         line.Print();
     } else if (bFetched) {
-        printf(
-            "controller clock %s; %s; checked entry %u; %zu entries, %zu recorded, %d reported "
-            "(as the first poll after a start)\n",
-            strTime.c_str(), dwServiceStart ? "not the first start" : "first start", unsigned(tagChecked.dwEventNumber),
-            vecEntries.size(), vecRecords.size(), nReported);
+        printf("controller clock %s; %s; checked entry %u; %zu entries, %zu recorded, %d reported (as %s)\n",
+               strTime.c_str(), dwServiceStart ? "not the first start" : "first start",
+               unsigned(tagChecked.dwEventNumber), vecEntries.size(), vecRecords.size(), nReported,
+               bRunning ? "the running service's next poll" : "the first poll after a start");
     } else {
         printf("POLL FAILED: the service records nothing this cycle and tries again at the next\n");
         for (const auto &s : vecErrors) printf("  operation log: %s\n", s.c_str());

@@ -89,6 +89,19 @@ class ZavsmCheck(unittest.TestCase):
             # The steps reach current, past and remote-routed past reports.
             self.assertTrue({(False, False), (True, False), (True, True)} <= kinds, kinds)
 
+            # Beside the running service (just after a poll, within its 10 s wait) the check
+            # announces that service's next poll: everything current.
+            self.assertEqual(0, sb.start())
+            self.assertTrue(sb.wait_log('Wait', count=4))
+            entries = THIRD + [entry(3, 0x01, 0x0002, 'Critical', '06:40:00', '06:40:00', u'Fan 3 failed')]
+            sb.write_scenario({'clock': '2026-12-07T07:10:00', 'entries': entries})
+            _, out = self.check(sb, 'poll')
+            reports = len(sb.indications())
+            self.assertTrue(sb.wait_log('Wait', count=5))
+            self.assertTrue(out[-1]['service_running'])
+            self.assertEqual([('0xC0008102', False)], [(r['event_id'], r['past']) for r in out[:-1] if r['recorded']])
+            self.assertEqual(['0xC0008102'], [i['event_id'] for i in sb.indications()[reports:]])
+
     def test_conf_and_settings_show_what_start_up_would_take(self):
         cases = [  # definition file, rc, last object's expected fields
             ('[00010002]\nf=x\n[00231A05]\n[00010002]\n', 0, {'result': 'valid', 'sections': 3}),
