@@ -14,6 +14,7 @@ system-call filter, RestrictAddressFamilies and RestrictNamespaces
 import ctypes
 import json
 import os
+import shutil
 import subprocess
 import sys
 import unittest
@@ -53,11 +54,27 @@ def mounts(mountinfo):
     return out
 
 
+def keep_sanitizer_suppressions():
+    """A sanitizer build reads its suppression files at run time; the private
+    /tmp would hide a tree under /tmp, so they are read from /run instead."""
+    for name in ('ASAN_OPTIONS', 'LSAN_OPTIONS', 'TSAN_OPTIONS', 'UBSAN_OPTIONS'):
+        options = os.environ.get(name, '').split(':')
+        for i, option in enumerate(options):
+            if option.startswith('suppressions='):
+                path = option.split('=', 1)[1]
+                copy = '/run/%s-%s' % (name.lower(), os.path.basename(path))
+                shutil.copyfile(path, copy)
+                options[i] = 'suppressions=' + copy
+        if name in os.environ:
+            os.environ[name] = ':'.join(options)
+
+
 def launch(settings):
     """Runs in the nested mount namespace: applies the unit's settings, then
     becomes the service's ExecStart."""
     def sh(*argv):
         subprocess.check_call(list(argv))
+    keep_sanitizer_suppressions()
     writable = [os.path.realpath(p) for p in settings.get('ReadWritePaths', [])]
     for path in writable:
         sh('mount', '--bind', path, path)
