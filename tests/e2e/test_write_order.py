@@ -1,7 +1,8 @@
 """Write order under power loss: during a first-start pass every event data
-record is synced to the disk before any value file of the checked entry that
-covers it is renamed into place, and the registry folder is synced after an
-entry's renames before the next entry is recorded. The daemon's file-system
+record is synced to the disk (and the new data file's name with its folder)
+before any value file of the checked entry that covers it is renamed into
+place, each value file is synced before its rename, and the registry folder
+is synced after an entry's renames before the next entry is recorded. The daemon's file-system
 calls are recorded with strace inside the sandbox.
 """
 import re
@@ -55,6 +56,8 @@ class WriteOrder(unittest.TestCase):
         params = '/registry/HKEY_LOCAL_MACHINE/' + '/'.join(p.upper() for p in PARAMS.split('\\')) + '>'
         records = []         # per data record: the checked values renamed after it
         dat_synced = folder_synced = True
+        log_folder_synced = False
+        synced_files = set()
         for name, args, rc in calls(text):
             if name == 'write' and args.split(',', 1)[0].endswith('log/zavsmsel.log>'):
                 self.assertTrue(folder_synced, 'record %d written before the registry folder was synced'
@@ -65,12 +68,19 @@ class WriteOrder(unittest.TestCase):
                 dat_synced = True
             elif name == 'fsync' and args.endswith(params) and rc == 0:
                 folder_synced = True
+            elif name == 'fsync' and args.endswith('/tolvex_sa/log>') and rc == 0:
+                log_folder_synced = True
+            elif name == 'fsync' and rc == 0:
+                synced_files.add(args.split('<', 1)[-1].rstrip('>'))
             elif name.startswith('rename') and rc == 0:
                 value = re.search(r'/V_(\w+)"\s*$', args)
                 if value and value.group(1) in CHECKED:
                     self.assertTrue(records, 'a checked value stored before any record')
                     self.assertTrue(dat_synced, 'V_%s of record %d renamed before the record was synced'
                                     % (value.group(1), len(records)))
+                    self.assertTrue(log_folder_synced, 'the new data file\'s folder was not synced')
+                    self.assertIn(re.search(r'"([^"]+)"', args).group(1), synced_files,
+                                  'V_%s renamed before its own sync' % value.group(1))
                     records[-1].append(value.group(1))
                     folder_synced = False
         self.assertEqual([sorted(CHECKED)] * len(ENTRIES), [sorted(r) for r in records], text[-3000:])
