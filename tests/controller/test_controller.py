@@ -179,6 +179,9 @@ class ControllerModule(unittest.TestCase):
         got = dict((e['EventNumber'], (e['Class'], e['Code'])) for e in zavsmsrv.get_iml()[1])
         self.assertEqual({5: (0x23, 0x1A05), 6: (registry, 0x1A05), 3: (registry, 0x1A05),
                           zavredfish.crc31('SEL-0x1f'): (0x04, 0x1A05)}, got)
+        # A class the service cannot take places nothing: 0 and 0, recorded, never reported.
+        self.configure(self.fake.url, **{'class': '200'})
+        self.assertEqual(set([(0, 0)]), set((e['Class'], e['Code']) for e in zavsmsrv.get_iml()[1]))
 
     def test_ten_thousand_entries_in_pages_of_fifty(self):
         self.use(entries=log(10000), page=50, newest_first=True)

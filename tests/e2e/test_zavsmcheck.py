@@ -121,9 +121,9 @@ class ZavsmCheck(unittest.TestCase):
                 rc, out = self.check(sb, 'conf')
                 self.assertEqual(code, rc, text)
                 self.assertEqual(expected, dict((k, out[-1].get(k)) for k in expected), text)
-            sb.write_conf('[00010002]\n[00010002]\n')
+            sb.write_conf('[00010002]\n[00010003]\n[00010002]\n')
             _, out = self.check(sb, 'conf')
-            self.assertEqual([None, 0], [o.get('duplicate_of') for o in out[:2]])
+            self.assertEqual([None, None, 0], [o.get('duplicate_of') for o in out[:3]])
 
             sb.set_reg(PARAMS, 'MonitorInterval', 'dword', 3)
             sb.set_reg(LOGKEY, 'LogLevel', 'sz', 'five')
