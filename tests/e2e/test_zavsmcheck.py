@@ -30,7 +30,10 @@ SECOND = FIRST[:1] + [dict(FIRST[1], Updated='2026-12-07T05:30:00'), FIRST[2],
 # The log was cleared: numbers start again, only time tells what is new.
 THIRD = [entry(1, 0x23, 0x1A05, 'OK', '05:59:00', '05:59:00', u'Old, before the checked time'),
          entry(2, 0x01, 0x0002, 'Critical', '06:30:00', '06:30:00', u'Fan 2 failed again')]
-STEPS = [('first start', '05:00:00', FIRST), ('restart', '06:00:00', SECOND), ('log cleared', '07:00:00', THIRD)]
+# name, clock, entries, the state the check gives each entry
+STEPS = [('first start', '05:00:00', FIRST, 'new new new'),
+         ('restart', '06:00:00', SECOND, 'checked updated checked new new'),
+         ('log cleared', '07:00:00', THIRD, 'checked new')]
 
 
 def snapshot(sb):
@@ -67,7 +70,7 @@ class ZavsmCheck(unittest.TestCase):
             sb.set_reg(TABLE + 'C01AA305\\EVENTSETTING', 'AliveLevel', 'dword', 1)
             sb.start_core()
             kinds = set()
-            for name, clock, entries in STEPS:
+            for step, (name, clock, entries, states) in enumerate(STEPS):
                 sb.write_scenario({'clock': '2026-12-07T' + clock, 'entries': entries})
                 before = snapshot(sb)
                 rc, out = self.check(sb, 'poll')
@@ -75,10 +78,11 @@ class ZavsmCheck(unittest.TestCase):
                 self.assertEqual(before, snapshot(sb), name + ': the check changed a file')
                 summary, rows = out[-1], out[:-1]
                 self.assertEqual('ok', summary['result'], name)
+                self.assertEqual(states.split(), [r['state'] for r in rows], name)
                 records, reports = len(sb.datfile().splitlines()), len(sb.indications())
 
                 self.assertEqual(0, sb.start(), name)
-                self.assertTrue(sb.wait_log('Wait', count=STEPS.index((name, clock, entries)) + 1), name)
+                self.assertTrue(sb.wait_log('Wait', count=step + 1), name)
                 self.assertTrue(sb.stop(), name)
                 recorded = [int(r.split(b',')[0]) for r in sb.datfile().splitlines()[records:]]
                 self.assertEqual([r['number'] for r in rows if r['recorded']], recorded, name)
