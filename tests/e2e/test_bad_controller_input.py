@@ -7,7 +7,7 @@ import os
 import shutil
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 STATE = ('CheckedTime', 'ServiceStart', 'ReadEventNumber', 'ReadCreated', 'ReadUpdated', 'ReadEventClass',
          'ReadEventCode', 'ReadRepaired')
@@ -32,10 +32,7 @@ FAILING_POLLS = [
 
 class BadControllerInput(unittest.TestCase):
     def sandbox(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         sb.preset(LogLevel=5, MonitorInterval=10)
         sb.write_conf('[00010002]\n')
         sb.start_core()

@@ -5,7 +5,7 @@ time the first poll only records its time, and the next one falls back on it.
 """
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 
 def entry(number, klass, code, severity, created, message):
@@ -21,10 +21,7 @@ def record(number, klass, code, severity, created, message):
 
 class CheckedEntryGone(unittest.TestCase):
     def setUp(self):
-        try:
-            self.sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        self.sb = open_sandbox(self)
         self.addCleanup(self.sb.close)
         self.sb.preset()
         self.sb.write_conf('[00010002]\n')

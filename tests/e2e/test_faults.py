@@ -8,7 +8,7 @@ import shutil
 import time
 import unittest
 
-from zavsandbox import PARAMS, Sandbox
+from zavsandbox import PARAMS, open_sandbox
 
 INST = '/opt/kym/tolvex_sa'
 PARAMS_DIR = 'registry/HKEY_LOCAL_MACHINE/SYSTEM/CURRENTCONTROLSET/SERVICES/ZAVSYSTEMMANAGEMENTSERVICE/PARAMETERS'
@@ -23,7 +23,7 @@ def scenario(n=3):
 
 class Faults(unittest.TestCase):
     def sandbox(self):
-        sb = Sandbox()
+        sb = open_sandbox(self)
         self.addCleanup(sb.close)
         sb.set_reg(PARAMS, 'MonitorInterval', 'dword', 10)
         sb.write_scenario(scenario())

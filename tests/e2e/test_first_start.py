@@ -8,7 +8,7 @@ import os
 import re
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 CLOCK = '2026-12-07T05:00:00.500'  # the controller's fraction of a second is cut off
 
@@ -56,10 +56,7 @@ REPORTS = [
 
 class FirstStart(unittest.TestCase):
     def test_first_start_records_everything_and_reports_only_what_follows_the_service_start(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         with sb:
             sb.write_conf('[00010002]\n[00231A05]\n')
             sb.write_scenario({'clock': CLOCK, 'entries': ENTRIES})
@@ -104,10 +101,7 @@ class FirstStart(unittest.TestCase):
             self.assertFalse([m for m in messages if ',Error,' in m], 'error lines in the log')
 
     def test_first_start_flag_without_checked_entry_is_still_a_first_start(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         with sb:
             sb.preset()
             sb.set_reg(PARAMS, 'ServiceStart', 'dword', 1)

@@ -5,7 +5,7 @@ definition file gives English messages without any headline.
 """
 import unittest
 
-from zavsandbox import Sandbox, SandboxError
+from zavsandbox import open_sandbox
 
 DATE = bytes.fromhex('C6FCBBFE203A20')
 STATUS = bytes.fromhex('BEF5C2D6203A20')
@@ -45,10 +45,7 @@ def japanese(headline, updated, klass, code, status, message, action=u''):
 
 class JapaneseMessages(unittest.TestCase):
     def run_service(self, japanese_on):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         with sb:
             sb.preset(JapaneseMessage=japanese_on)
             sb.write_conf(CONF, mode='wb')

@@ -4,7 +4,7 @@ expanded and every line, the shutdown's included, goes to the file named.
 import time
 import unittest
 
-from zavsandbox import LOGKEY, Sandbox, SandboxError
+from zavsandbox import LOGKEY, open_sandbox
 
 
 def entry(number):
@@ -16,10 +16,7 @@ def entry(number):
 
 class LogFiles(unittest.TestCase):
     def sandbox(self):
-        try:
-            return Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        return open_sandbox(self)
 
     def run_one_poll(self, sb, entries):
         sb.write_conf('[00010002]\n')

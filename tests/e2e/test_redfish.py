@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, 'controller'))
 from fakeredfish import PASSWORD, FakeRedfish, entry  # noqa: E402
@@ -44,10 +44,7 @@ class RedfishController(unittest.TestCase):
         self.fake = FakeRedfish()
         self.addCleanup(self.fake.close)
         self.fake.knobs = {'page': 2, 'newest_first': True}
-        try:
-            self.sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        self.sb = open_sandbox(self)
         self.addCleanup(self.sb.close)
 
     def records(self):

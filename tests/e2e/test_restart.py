@@ -8,7 +8,7 @@ next pass reports every entry as current.
 import copy
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 TABLE = 'SOFTWARE\\KYM\\ZAVALERTMAN\\REPORTTABLE\\EVENTLOG\\APPLICATION\\ZAVCOMMONSERVICE\\'
 
@@ -39,10 +39,7 @@ class Restart(unittest.TestCase):
         return sb.datfile().decode('ascii').splitlines()
 
     def test_restart_reports_only_new_and_updated_entries_with_past_report_ids_first(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         with sb:
             sb.preset(MonitorInterval=10)
             sb.write_conf('[00010002]\n[00231A05]\n')

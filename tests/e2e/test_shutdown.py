@@ -7,20 +7,13 @@ process with status 0 and the operation log with "End" and an empty line.
 import time
 import unittest
 
-from zavsandbox import PARAMS, Sandbox, SandboxError
+from zavsandbox import PARAMS, open_sandbox
 
 CLOCK = '2026-12-07T05:00:00'
 SCENARIO = {'clock': CLOCK, 'entries': [
     {'EventNumber': 1, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': 0,
      'Created': '2026-12-07T05:00:01', 'Updated': '2026-12-07T05:00:01',
      'Message': u'Fan 1 failed', 'RecommendedAction': u'Replace fan 1'}]}
-
-
-def open_sandbox(test, **kw):
-    try:
-        return Sandbox(**kw)
-    except SandboxError as e:
-        test.fail('the end-to-end sandbox cannot be made: %s' % e)
 
 
 class Shutdown(unittest.TestCase):

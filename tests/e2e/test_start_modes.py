@@ -8,7 +8,7 @@ import re
 import time
 import unittest
 
-from zavsandbox import Sandbox, SandboxError
+from zavsandbox import open_sandbox
 
 # The launcher runs with these, so that what the daemon changes shows.
 LAUNCH_UMASK = 0o077
@@ -17,13 +17,6 @@ LAUNCH_DIR = '/tmp'
 
 def launch(sb):
     return sb.start(umask=LAUNCH_UMASK, cwd=LAUNCH_DIR)
-
-
-def open_sandbox(test, **kw):
-    try:
-        return Sandbox(**kw)
-    except SandboxError as e:
-        test.fail('the end-to-end sandbox cannot be made: %s' % e)
 
 
 class StartModes(unittest.TestCase):

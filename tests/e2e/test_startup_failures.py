@@ -6,7 +6,7 @@ import os
 import time
 import unittest
 
-from zavsandbox import Sandbox, SandboxError
+from zavsandbox import open_sandbox
 
 NOT_FOUND = 'Definition File(zavsmsrv.conf) Not Found'
 INVALID = 'Definition File(zavsmsrv.conf) Invalid'
@@ -23,10 +23,7 @@ DEFINITION_CASES = [
 
 class StartupFailures(unittest.TestCase):
     def sandbox(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         sb.preset(LogLevel=5)
         return sb
 

@@ -8,7 +8,7 @@ calls are recorded with strace inside the sandbox.
 import re
 import unittest
 
-from zavsandbox import DAEMON, PARAMS, Sandbox, SandboxError
+from zavsandbox import DAEMON, PARAMS, open_sandbox
 
 ENTRIES = [{'EventNumber': n, 'Class': 1, 'Code': 2, 'Severity': 'Critical', 'Repaired': 0,
             'Created': '2026-12-07T04:00:%02d' % n, 'Updated': '2026-12-07T04:00:%02d' % n,
@@ -37,10 +37,7 @@ def calls(text):
 
 class WriteOrder(unittest.TestCase):
     def test_data_record_is_durable_before_its_checked_entry_is_stored(self):
-        try:
-            sb = Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        sb = open_sandbox(self)
         with sb:
             sb.preset()
             sb.write_scenario({'clock': '2026-12-07T05:00:00', 'entries': ENTRIES})

@@ -8,7 +8,7 @@ import json
 import os
 import unittest
 
-from zavsandbox import LOGKEY, PARAMS, Sandbox, SandboxError
+from zavsandbox import LOGKEY, PARAMS, open_sandbox
 
 CHECK = '/opt/kym/tolvex_sa/bin/zavsmcheck'
 TABLE = 'SOFTWARE\\KYM\\ZAVALERTMAN\\REPORTTABLE\\EVENTLOG\\APPLICATION\\ZAVCOMMONSERVICE\\'
@@ -52,10 +52,7 @@ def first_text_hex(strings_hex):
 
 class ZavsmCheck(unittest.TestCase):
     def sandbox(self):
-        try:
-            return Sandbox()
-        except SandboxError as e:
-            self.fail('the end-to-end sandbox cannot be made: %s' % e)
+        return open_sandbox(self)
 
     def check(self, sb, *args):
         r = sb.run([CHECK, '--json'] + list(args), timeout=120)

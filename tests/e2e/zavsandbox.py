@@ -47,6 +47,15 @@ def stage_dir():
     return stage
 
 
+def open_sandbox(test, **kwargs):
+    """A Sandbox for a test case, or the test fails saying why it cannot be made
+    (never a silent skip)."""
+    try:
+        return Sandbox(**kwargs)
+    except SandboxError as e:
+        test.fail('the end-to-end sandbox cannot be made: %s' % e)
+
+
 class Sandbox(object):
     def __init__(self, systemd=False, mask_systemctl=False, unit_readable=True):
         self.scratch = tempfile.mkdtemp(prefix='zavsb-')
