@@ -1,18 +1,8 @@
-"""Runs the installed ZAVsmsrv inside a private mount and PID namespace.
-
-    with Sandbox() as sb:
-        sb.preset(MonitorInterval=10)   # every setting stored: no registry retries
-        sb.start_core()                 # a process named ZAVntserver
-        rc = sb.start()                 # runs /opt/kym/tolvex_sa/bin/ZAVsmsrv
-        sb.wait_log('Wait')
-        sb.stop()                       # SIGTERM and wait until it is gone
-
-The staged install (cmake --install with DESTDIR) comes from ZAV_STAGE; each
-sandbox copies it into a scratch folder, so sandboxes may run in parallel.
-This file run with --agent is the namespace's PID 1: it mounts the scratch
-install on /opt/kym/tolvex_sa, a scratch /run and the unit folder, reaps every
-orphan and answers one JSON command a line. Where namespaces cannot be made,
-Sandbox() raises SandboxError.
+"""Runs the installed ZAVsmsrv in a private mount and PID namespace, on a scratch copy of the staged
+install (ZAV_STAGE), so sandboxes may run in parallel. Run with --agent, this file is the namespace's
+PID 1: it mounts the copy on /opt/kym/tolvex_sa, a scratch /run and the unit folder, reaps every
+orphan and answers one JSON command a line. Where namespaces cannot be made, Sandbox() raises
+SandboxError.
 """
 import json
 import os
