@@ -67,7 +67,7 @@ NO_CLOCK = {SEL: {}}
 CASES = [
     ('time order across offsets, ties by number', site(MIXED), {}, (200, 200, [9, 7, 10, 8], 1)),
     ('repeating next link', site(log(9), repeat=True), {}, (200, 200, [1, 2, 3, 4, 5, 6], 1)),
-    ('slow pages past the deadline', site(log(60), delay=0.1), dict(deadline=1), (200, 504, None, 1)),
+    ('slow pages past the deadline', site(log(90), delay=0.05), dict(deadline=1), (200, 504, None, 1)),
     ('basic authentication', site(log(1)), dict(auth='basic'), (200, 200, [1], 0)),
     ('login refused, held back', site(log(1), **{LOGIN: (401, {})}), {}, (401, 401, None, 1)),
     ('password file others may read', site(log(1)), dict(secret_mode=0o640), (500, 500, None, 0)),
