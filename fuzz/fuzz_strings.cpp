@@ -1,5 +1,4 @@
-// String utilities: no crash on any input, and the results keep their
-// documented shape.
+// String utilities: no crash on any input, and the results keep their documented shape.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,33 +9,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4) return 0;
-    const DWORD a = DWORD(data[0]) | DWORD(data[1]) << 8;
-    const DWORD b = DWORD(data[2]);
+    const DWORD a = DWORD(data[0]) | DWORD(data[1]) << 8, b = data[2];
     const std::string strAll(reinterpret_cast<const char *>(data + 3), size - 3);
     const size_t cut = strAll.find('\x01');
     const std::string strText = strAll.substr(0, cut);
     const std::string strSep = cut == std::string::npos ? "=" : strAll.substr(cut + 1, 3);
-
-    const std::string strSub = GetSubString(strText, a, b);
-    if (!strSub.empty() && (strSub.size() != (b == 0 ? strText.size() : b) || strText.find(strSub) == std::string::npos))
+    const std::string strSub = GetSubString(strText, a, b), strLeft = GetLeftString(strText, strSep);
+    const std::string strRight = GetRightString(strText, strSep), strRepl = GetReplaceString(strText, a, strSep);
+    const size_t nRight = strRight.size();
+    if (!strSub.empty() && (strSub.size() != (b == 0 ? strText.size() : b) || strText.find(strSub) == strText.npos))
         abort();
-    const std::string strLeft = GetLeftString(strText, strSep);
-    const std::string strRight = GetRightString(strText, strSep);
-    if (!strLeft.empty() && strText.compare(0, strLeft.size(), strLeft) != 0) abort();
-    if (!strRight.empty() && strText.compare(strText.size() - strRight.size(), strRight.size(), strRight) != 0)
-        abort();
-    const std::string strEnclosed = GetEnclosedString(strText, "[", "]");
-    if (strEnclosed.find(']') != std::string::npos) abort();
-    const std::string strRepl = GetReplaceString(strText, a, strSep);
+    if (strText.compare(0, strLeft.size(), strLeft) != 0) abort();  // a prefix
+    if (nRight > strText.size() || strText.compare(strText.size() - nRight, nRight, strRight)) abort();  // a suffix
+    if (GetEnclosedString(strText, "[", "]").find(']') != std::string::npos) abort();
     if (!strRepl.empty() && strRepl.size() != strText.size() + strSep.size() - (a < strText.size() ? 1 : 0)) abort();
-
-    const int nHex = StringToInt(strText, 16);
-    const int nDec = StringToInt(strText, 10);
-    if (StringToInt(IntToString(nHex, 16, 0), 16) != nHex) abort();
-    if (StringToInt(IntToString(nDec, 10, 1), 10) != nDec) abort();
-    const std::string strPad = IntToString(int(a) - 32768, int(b & 1) ? 16 : 10, 1);
-    if (strPad.size() < 2) abort();
-
+    const int nHex = StringToInt(strText, 16), nDec = StringToInt(strText, 10);
+    if (StringToInt(IntToString(nHex, 16, 0), 16) != nHex || StringToInt(IntToString(nDec, 10, 1), 10) != nDec)
+        abort();
+    if (IntToString(int(a) - 32768, (b & 1) ? 16 : 10, 1).size() < 2) abort();  // padded to two digits
     std::vector<wchar_t> wide;
     for (size_t i = 0; i + 4 <= strAll.size(); i += 4) {
         uint32_t c;

@@ -1,4 +1,4 @@
-"""A loopback Redfish service for the controller module's tests (Python 2.7
+"""A loopback Redfish service for the end-to-end Redfish test (Python 2.7
 and 3). One manager with a SEL and a journal, one system with an event log;
 every log serves the same entries. What it does wrong is set per test:
 
