@@ -6,12 +6,16 @@ lines, or only their numbers), alerts ('ID', or 'ID/5' for five strings, with th
 operation-log lines, registry values. A step with no error line among its expected log lines must
 leave none in the log.
 """
+import ctypes
+import json
 import os
 import shutil
+import subprocess
+import sys
 import time
 import unittest
 
-from zavsandbox import PARAMS, TABLE, open_sandbox, wait_until
+from zavsandbox import INSTALL, PARAMS, TABLE, open_sandbox, stage_dir, wait_until
 
 DAY = '2026-12-07'
 STATE = ('CheckedTime', 'ServiceStart', 'ReadEventNumber', 'ReadCreated', 'ReadUpdated', 'ReadEventClass',
@@ -107,7 +111,7 @@ def bad_conf(conf, line, text):
 SCENARIOS = {
     'first_start_records_everything_and_reports_what_follows_the_service_start': {
         'preset': None, 'conf': '[00010002]\n[00231A05]\n',
-        'steps': [{'clock': '05:00:00.500', 'entries': FIRST, 'records': FIRST_RECORDS, 'reports': FIRST_REPORTS,
+        'steps': [{'clock': '05:00:00.500', 'entries': FIRST, 'states': 'new ' * 8, 'records': FIRST_RECORDS, 'reports': FIRST_REPORTS,
                    'messages': FIRST_MESSAGES,
                    'reg': {'ReadEventNumber': 123, 'ReadCreated': DAY + ' 05:00:30', 'ReadUpdated': DAY + ' 05:00:30',
                            'ReadEventClass': 0x7F, 'ReadEventCode': 0xFFFF, 'ReadRepaired': 0,
@@ -121,8 +125,9 @@ SCENARIOS = {
     'restart_reports_new_and_updated_entries_past_reports_first': {
         'preset': {'MonitorInterval': 10}, 'conf': '[00010002]\n[00231A05]\n', 'halvern': HALVERN,
         'steps': [
-            {'clock': '05:00:00', 'entries': R1, 'records': [1, 2, 3, 4, 5], 'reports': ['0x801AA305']},
-            {'clock': '06:00:00', 'entries': R2, 'keep': True, 'records': [
+            {'clock': '05:00:00', 'entries': R1, 'states': 'new ' * 5, 'records': [1, 2, 3, 4, 5], 'reports': ['0x801AA305']},
+            {'clock': '06:00:00', 'entries': R2, 'keep': True, 'states': 'updated ' * 3 + 'checked ' * 2 + 'new ' * 4,
+             'records': [
                 '01,0,OK,01,02,2026-12-07 05:20:00,2026-12-07 04:00:00,entry 1,,',
                 '02,0,Critical,01,02,2026-12-07 05:30:00,2026-12-07 04:10:00,entry 2,Replace fan 2,', 3, 6, 7,
                 '08,1,OK,23,1A05,2026-12-07 05:52:00,2026-12-07 05:52:00,entry 8,,', 9],
@@ -132,10 +137,10 @@ SCENARIOS = {
                           5: msg('05:52:00', '0x23', '0x1A05', 'Repaired', 'entry 8'),
                           6: msg('06:00:05', '0x01', '0x02', 'Critical', 'entry 9')},
              'reg': {'ReadEventNumber': 9, 'CheckedTime': DAY + ' 06:00:00'}},
-            {'do': 'poll', 'clock': '06:00:20', 'entries': R3, 'records': [5, 10],
+            {'clock': '06:00:20', 'entries': R3, 'records': [5, 10], 'states': 'checked ' * 4 + 'updated ' + 'checked ' * 4 + 'new',
              'reports': ['0x801AA305', '0x80008102'], 'reg': {'ReadEventNumber': 10}},
             # Only the checked entry, the newest, changed: handled although it is not new.
-            {'clock': '06:01:00', 'entries': R4,
+            {'clock': '06:01:00', 'entries': R4, 'states': 'checked ' * 9 + 'updated',
              'records': ['10,0,Critical,01,02,2026-12-07 06:00:30,2026-12-07 05:58:00,entry 10,,'],
              'reports': ['0xC000057F/5'], 'reg': {'ReadUpdated': DAY + ' 06:00:30', 'CheckedTime': DAY + ' 06:01:00'}}]},
     'checked_entry_gone_falls_back_on_the_checked_time': {
@@ -146,18 +151,18 @@ SCENARIOS = {
             # Renumbered: old entries 2 and 3 are now 1 and 2; number 3 belongs to a new entry.
             {'clock': '05:10:00', 'entries': [E(1, 1, 2, 'Warning', '04:10:00'), E(2, 1, 2, 'Critical', '04:30:00'),
                                               E(3, 1, 2, 'Critical', '05:06:00'), E(4, 1, 2, 'Warning', '05:08:00')],
-             'records': [3, 4], 'reports': ['0xC000057F/5', '0x80000580/5'],
+             'records': [3, 4], 'reports': ['0xC000057F/5', '0x80000580/5'], 'states': 'checked checked new new',
              'log': ['[SearchNewEventNumber],Match Event Not Found'], 'reg': {'ReadCreated': DAY + ' 05:08:00'}},
             # Cleared: numbering starts again.
             {'clock': '05:20:00', 'entries': [E(1, 2, 0x10, 'Informational', '05:15:00'),
                                               E(2, 1, 2, 'Critical', '05:16:00')],
-             'records': [1, 2], 'reports': ['0xC000057F/5'], 'reg': {'ReadEventNumber': 2}},
+             'records': [1, 2], 'reports': ['0xC000057F/5'], 'reg': {'ReadEventNumber': 2}, 'states': 'new new'},
             # No checked time either: the poll only stores its time, the next start falls back on it.
             {'delete': ['CheckedTime'], 'clock': '05:30:00', 'entries': [E(1, 1, 2, 'Critical', '05:25:00')],
              'records': [], 'reports': [], 'log': ['[SearchNewEventNumber],Checked Time Not Found'],
              'reg': {'ReadCreated': DAY + ' 05:16:00', 'CheckedTime': DAY + ' 05:30:00'}},
             {'clock': '05:40:00', 'entries': [E(1, 1, 2, 'Critical', '05:25:00'), E(2, 1, 2, 'Critical', '05:35:00')],
-             'records': [2], 'reports': ['0xC000057F/5']}]},
+             'records': [2], 'reports': ['0xC000057F/5'], 'states': 'checked new'}]},
     'japanese_messages_lead_with_the_euc_jp_headline': {
         'preset': {'JapaneseMessage': 1}, 'conf': JCONF,
         'steps': [{'clock': '05:00:00', 'entries': JA, 'log': ['JP=01'],
@@ -218,6 +223,8 @@ SCENARIOS = {
         {'junk': {'ReadEventNumber': b'dword:\xff\xfe\x00junk', 'CheckedTime': b'\x00\x01',
                   'MonitorInterval': b'dword:99999999999', 'ReadCreated': b''},
          'clock': '10:10:00', 'entries': GOOD, 'log': ['Cycle=30000'], 'reg': {'ReadEventNumber': 2}}]},
+    'hardened_unit_restrictions_let_the_service_run': {'hardened': True, 'steps': [
+        {'clock': '05:00:00', 'entries': GOOD, 'records': [1, 2], 'reg': {'ServiceStart': 1}, 'tail': ['End', '', '']}]},
     'sigterm_in_the_wait_closes_everything_in_order': {'preset': {'LogLevel': 5}, 'steps': [
         {'clock': '05:00:00', 'entries': GOOD, 'signals': 5, 'once': ['End'],
          'tail': ['Wait', '[ZavMonitoringThread],End', '[CloseHandle],Debug,MonitoringThread'] + END}]},
@@ -229,6 +236,68 @@ SCENARIOS = {
     'sigterm_while_settings_are_read_stops_before_any_poll': {'preset': None, 'steps': [
         dict(STOPPED_EARLY, do='stop_at:Cycle=30000')]},
 }
+
+
+def snapshot(sb):
+    out = {}
+    for top in ('registry', 'log', 'data'):
+        for folder, _, files in os.walk(sb.path(top)):
+            for name in files:
+                with open(os.path.join(folder, name), 'rb') as f:
+                    out[os.path.join(folder, name)] = f.read()
+    return out
+
+
+def unit_settings():
+    """[Service] settings of the staged unit: name -> values (an empty assignment resets)."""
+    settings, section = {}, None
+    with open(os.path.join(stage_dir(), 'usr/lib/systemd/system/ZAVsmsrv.service')) as f:
+        for line in f.read().splitlines():
+            name, _, value = line.strip().partition('=')
+            if line.startswith('['):
+                section = line.strip()
+            elif section == '[Service]' and name and name[0] not in '#;':
+                settings[name] = settings.get(name, []) + value.split() if value.strip() else []
+    return settings
+
+
+def mounts(mountinfo):
+    return dict((l.split()[4], l.split()[5].split(',')) for l in mountinfo.splitlines())
+
+
+def launch_hardened(settings):
+    """In a nested mount namespace: the unit's ProtectSystem=strict with its ReadWritePaths,
+    ProtectKernelTunables, PrivateTmp, PrivateDevices, MemoryDenyWriteExecute (PR_SET_MDWE),
+    NoNewPrivileges and empty CapabilityBoundingSet (setpriv); then its ExecStart. The system-call
+    filter, RestrictAddressFamilies and RestrictNamespaces need the service manager."""
+    sh = lambda *argv: subprocess.check_call(list(argv))
+    for name in ('ASAN_OPTIONS', 'LSAN_OPTIONS', 'TSAN_OPTIONS'):  # the private /tmp may hide suppression files
+        opts = [o.split('=', 1) for o in os.environ.get(name, '').split(':') if o]
+        for o in opts:
+            if o[0] == 'suppressions':
+                o[1] = shutil.copy(o[1], '/run/%s-%s' % (name, os.path.basename(o[1])))
+        os.environ[name] = ':'.join('='.join(o) for o in opts)
+    writable = [os.path.realpath(p) for p in settings['ReadWritePaths']]
+    for path in writable:
+        sh('mount', '--bind', path, path)
+    with open('/proc/self/mountinfo') as f:
+        points = list(mounts(f.read()))
+    for point in points:
+        if point not in writable and not any(point == t or point.startswith(t + '/') for t in ('/proc', '/dev')):
+            sh('mount', '-o', 'remount,bind,ro', point)
+    sh('mount', '--bind', '/proc/sys', '/proc/sys')
+    sh('mount', '-o', 'remount,bind,ro', '/proc/sys')
+    for path in ('/tmp', '/var/tmp'):
+        sh('mount', '-t', 'tmpfs', '-o', 'mode=1777', 'private-tmp', path)
+    sh('mount', '-t', 'tmpfs', '-o', 'mode=755,nosuid', 'private-dev', '/dev')
+    for name, minor in (('null', 3), ('zero', 5), ('full', 7), ('random', 8), ('urandom', 9)):
+        os.mknod('/dev/' + name, 0o20666, os.makedev(1, minor))
+        os.chmod('/dev/' + name, 0o666)
+    os.symlink('/run/systemd/journal/dev-log', '/dev/log')
+    if ctypes.CDLL(None).prctl(65, 1, 0, 0, 0) != 0:  # PR_SET_MDWE, PR_MDWE_REFUSE_EXEC_GAIN
+        sys.stderr.write('PR_SET_MDWE unavailable (kernel before 6.3): MemoryDenyWriteExecute not reproduced\n')
+    os.execv('/usr/bin/setpriv', ['setpriv', '--no-new-privs', '--bounding-set=-all', '--inh-caps=-all'] +
+             settings['ExecStart'])
 
 
 class Scenarios(unittest.TestCase):
@@ -245,6 +314,8 @@ class Scenarios(unittest.TestCase):
             for key in ('DESTINATIONSETTING\\ID_LIST\\HALVERNREPORT', 'EVENTSETTING'):
                 sb.set_reg(TABLE + report_id + '\\' + key, None, None, None)
             sb.set_reg(TABLE + report_id + '\\EVENTSETTING', 'AliveLevel', 'dword', level)
+        if sc.get('hardened'):
+            shutil.copy(os.path.join(stage_dir(), 'usr/lib/systemd/system/ZAVsmsrv.service'), sb.unit_dir)
         self.core = sb.start_core()
 
     def change(self, sb, st):
@@ -279,7 +350,20 @@ class Scenarios(unittest.TestCase):
         log0, dat0, ind0, before = len(messages()) - 1, len(sb.datfile().splitlines()), len(sb.indications()), \
             self.state(sb)
         waits = messages().count('Wait') + 1
-        if not running:
+        if 'states' in st:  # zavsmcheck first: it changes no file and announces what the daemon then does
+            files = snapshot(sb)
+            r = sb.run([INSTALL + '/bin/zavsmcheck', '--json', 'poll'], timeout=120)
+            rows = [json.loads(l) for l in r['stdout'].splitlines()][:-1]
+            self.assertEqual((0, files, st['states'].split()), (r['rc'], snapshot(sb), [x['state'] for x in rows]))
+        if sc.get('hardened') and not running:
+            settings = unit_settings()
+            self.assertEqual((['strict'], [INSTALL + '/log', INSTALL + '/registry', '/run'], [], ['yes']),
+                             (settings['ProtectSystem'], settings['ReadWritePaths'], settings['CapabilityBoundingSet'],
+                              settings['NoNewPrivileges']), 'what this test reproduces is what the unit asks')
+            r = sb.run(['unshare', '--mount', '--propagation', 'private', sys.executable, os.path.abspath(__file__),
+                        '--launch', json.dumps(settings)])
+            self.assertEqual(0, r['rc'], r)
+        elif not running:
             self.assertEqual(0, sb.start())
         do = st.get('do', 'poll')
         if st.get('ends'):
@@ -298,6 +382,13 @@ class Scenarios(unittest.TestCase):
         elif do == 'poll':
             self.assertTrue(wait_until(lambda: messages().count('Wait') >= waits, 60), 'no poll: %s' % messages())
         time.sleep(st.get('linger', 0))
+        if sc.get('hardened'):
+            pid = sb.daemon_pid()
+            status = dict(l.split(':\t', 1) for l in sb.run(['cat', '/proc/%d/status' % pid])['stdout'].splitlines())
+            seen = mounts(sb.run(['cat', '/proc/%d/mountinfo' % pid])['stdout'])
+            self.assertEqual((0, 0, '1', 'ro', 'ro', 'rw', 'rw', str(pid).encode()), (
+                int(status['CapEff'], 16), int(status['CapBnd'], 16), status['NoNewPrivs'].strip(), seen['/'][0],
+                seen[INSTALL][0], seen[INSTALL + '/log'][0], seen[INSTALL + '/registry'][0], sb.pidfile()))
         if not st.get('keep') and not st.get('ends'):
             pid = sb.daemon_pid()
             for _ in range(st.get('signals', 1)):
@@ -319,6 +410,10 @@ class Scenarios(unittest.TestCase):
             self.assertEqual(text if isinstance(text, bytes) else text.encode(),
                              strings.pop(1 if reports[i]['count'] == 5 else 0))
             self.assertEqual([b''] * 4, strings)
+        if 'states' in st:
+            self.assertEqual([x['number'] for x in rows if x['recorded']], [int(r.split(b',')[0]) for r in records])
+            self.assertEqual([(x['event_id'], x['message_hex']) for x in rows if x['event_id'] != '0x00000000'],
+                             [(r['event_id'], next((h for h in r['hex'] if h), '')) for r in reports])
         for name, value in st.get('reg', {}).items():
             self.assertEqual(value, sb.get_reg(PARAMS, name), name)
         for line in st.get('log', []):
@@ -340,7 +435,7 @@ class Scenarios(unittest.TestCase):
         for name, sc in sorted(SCENARIOS.items()):
             if only and only not in name:
                 continue
-            with self.subTest(name), open_sandbox(self) as sb:
+            with self.subTest(name), open_sandbox(self, systemd=sc.get('hardened', False)) as sb:
                 self.setup(sb, sc)
                 running = False
                 for st in sc['steps']:
@@ -348,4 +443,6 @@ class Scenarios(unittest.TestCase):
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--launch']:
+        launch_hardened(json.loads(sys.argv[2]))
     unittest.main()
