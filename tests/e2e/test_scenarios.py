@@ -118,10 +118,6 @@ SCENARIOS = {
                            'CheckedTime': DAY + ' 05:00:00', 'ServiceStart': 1},
                    'log': ['Cycle=30000', 'JP=00', '[GetServiceStart],00', '[GetTargetEventInfo],01',
                            'StartTime=2026-12-07 05:00:00', '[SetServiceStart],OK']}]},
-    'first_start_flag_without_checked_entry_is_a_first_start': {
-        'reg': [(PARAMS, 'ServiceStart', 'dword', 1)], 'conf': '[00010002]\n[00231A05]\n',
-        'steps': [{'clock': '05:00:00', 'entries': FIRST, 'records': FIRST_RECORDS, 'reports': FIRST_REPORTS,
-                   'log': ['[GetServiceStart],01']}]},
     'restart_reports_new_and_updated_entries_past_reports_first': {
         'preset': {'MonitorInterval': 10}, 'conf': '[00010002]\n[00231A05]\n', 'halvern': HALVERN,
         'steps': [
@@ -175,10 +171,6 @@ SCENARIOS = {
                                 2: jmsg(u'ファン回復', '05:00:03', b'0x01', b'0x02', b'Repaired', JA[2]['Message']),
                                 3: jmsg(None, '05:00:05', b'0x23', b'0x1A05', b'Warning', JA[3]['Message'],
                                         JA[3]['RecommendedAction'])}}]},
-    'english_messages_ignore_the_headlines': {
-        'conf': JCONF, 'steps': [{'clock': '05:00:00', 'entries': JA[:1], 'reports': ['0xC0008102'], 'messages': {
-            0: b'Date : 2026-12-07 05:00:01\nEvent Class : 0x01\nEvent Code : 0x02\nStatus : Critical\nDescription : '
-            + euc(JA[0]['Message']) + b'\nRecommended Action : ' + euc(JA[0]['RecommendedAction'])}}]},
     'failed_polls_record_nothing_and_the_service_polls_on': {
         'preset': {'MonitorInterval': 10, 'LogLevel': 5}, 'conf': '[00010002]\n',
         'steps': [
@@ -192,8 +184,6 @@ SCENARIOS = {
             dict(LATER, files={MODULE: 'def get_datetime(:\n'}, log=['[PyImport_ImportModule],Error,NULL'])]},
     'missing_definition_file_ends_the_service': bad_conf(None, 'File Open', 'Definition File(zavsmsrv.conf) Not Found'),
     'invalid_section_ends_the_service': bad_conf('[xyz]\n', 'Read=xyz Index = 00', 'Definition File(zavsmsrv.conf) Invalid'),
-    'headline_before_any_section_ends_the_service': bad_conf('f=Fan failure\n[00010002]\n', 'Read=f=Fan failure Index = -1',
-                                                             'Definition File(zavsmsrv.conf) Invalid'),
     'missing_report_library_ends_the_service': ends(
         '[00010002]\n', files={'lib/libstdalert.so': None}, reports=[], tail=[
             '[LoadReportFunc],Error,libstdalert.so', '[LoadReportFunc],Error,LoadReportFunc'] + END[:2] + END[3:]),

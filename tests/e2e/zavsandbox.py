@@ -83,10 +83,7 @@ class Sandbox(object):
     def _ask(self, **cmd):
         self.proc.stdin.write(json.dumps(cmd) + '\n')
         self.proc.stdin.flush()
-        line = self.proc.stdout.readline()
-        if not line:
-            raise SandboxError('sandbox agent ended: %s' % self.proc.stderr.read())
-        reply = json.loads(line)
+        reply = json.loads(self.proc.stdout.readline() or '{"error": "the sandbox agent ended"}')
         if 'error' in reply:
             raise SandboxError(reply['error'])
         return reply
@@ -145,12 +142,12 @@ class Sandbox(object):
     def path(self, rel):
         return os.path.join(self.inst, rel.lstrip('/'))
 
-    def read(self, rel, mode='r'):
+    def read(self, rel, mode='r', missing=''):
         try:
-            with open(self.path(rel), mode) as f:
+            with open(rel if rel.startswith(self.scratch) else self.path(rel), mode) as f:
                 return f.read()
         except (IOError, OSError):
-            return b'' if 'b' in mode else ''
+            return missing.encode() if 'b' in mode and missing is not None else missing
 
     def oplog(self):
         return self.read('log/zavsmflw.log', 'rb').decode('latin-1')
@@ -169,11 +166,7 @@ class Sandbox(object):
         return [json.loads(l) for l in self.read('log/indication.log').splitlines() if l.strip()]
 
     def pidfile(self):
-        try:
-            with open(os.path.join(self.run_dir, 'ZAVsmsrv.pid'), 'rb') as f:
-                return f.read()
-        except (IOError, OSError):
-            return None
+        return self.read(os.path.join(self.run_dir, 'ZAVsmsrv.pid'), 'rb', None)
 
     def wait_log(self, text, count=1, timeout=30):
         """Waits until the operation log holds `count` lines ending in `text`."""
@@ -208,30 +201,22 @@ class Sandbox(object):
     def preset(self, **values):
         """Stores every setting read at start-up, so that no read waits for its retries;
         keywords override a parameter (MonitorInterval=10) or a log setting (LogLevel=5)."""
-        params = {'MonitorInterval': 3600, 'JapaneseMessage': 0, 'NumberOfBackup': 4, 'MaxDatSize': 65536}
-        log = {'LogLevel': 3, 'Generation': 2, 'MaxLogSize': 524288}
-        for name, value in values.items():
-            (log if name in log else params)[name] = value
-        for name, value in params.items():
-            self.set_reg(PARAMS, name, 'dword', value)
+        params = dict(MonitorInterval=3600, JapaneseMessage=0, NumberOfBackup=4, MaxDatSize=65536)
+        log = dict(LogLevel=3, Generation=2, MaxLogSize=524288)
+        for name, value in list(params.items()) + list(log.items()):
+            self.set_reg(LOGKEY if name in log else PARAMS, name, 'dword', values.get(name, value))
         self.set_reg(LOGKEY, 'FilePath', 'expand_sz', INSTALL + '/log/zavsmflw.log')
-        for name, value in log.items():
-            self.set_reg(LOGKEY, name, 'dword', value)
 
     def value_file(self, key, name):
         parts = [p.upper() for p in key.split('\\') if p]
         return self.path('registry/HKEY_LOCAL_MACHINE/%s/V_%s' % ('/'.join(parts), name.upper()))
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.proc.stdout.close()
-        self.proc.stderr.close()
+        try:  # stdin closed: the agent kills what is left and ends
+            self.proc.communicate(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.communicate()
         if not os.environ.get('ZAV_KEEP_SANDBOX'):
             shutil.rmtree(self.scratch, ignore_errors=True)
 
@@ -247,14 +232,13 @@ EXITS = {}
 
 
 def reap():
-    while True:
-        try:
-            pid, status = os.waitpid(-1, os.WNOHANG)
-        except ChildProcessError:
-            return
-        if pid == 0:
-            return
+    try:
+        pid, status = os.waitpid(-1, os.WNOHANG)
+    except ChildProcessError:
+        return
+    if pid:
         EXITS[pid] = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status)
+        reap()
 
 
 def comm_pids(name):
@@ -283,22 +267,17 @@ def proc_info(pid):
 
 def handle(cmd, env):
     op = cmd['op']
-    if op == 'run':
-        # Files, not pipes: a child forked under systemd keeps the launcher's streams open.
+    if op == 'run':  # into files, not pipes: a child forked under systemd keeps the launcher's streams open
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             umask = cmd.get('umask')
-            p = subprocess.Popen(cmd['argv'], env=env, cwd=cmd.get('cwd') or '/', stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err, preexec_fn=None if umask is None else lambda: os.umask(umask))
             try:
-                p.wait(timeout=cmd['timeout'])
+                rc = subprocess.call(cmd['argv'], env=env, cwd=cmd.get('cwd') or '/', stdin=subprocess.DEVNULL,
+                                     stdout=out, stderr=err, timeout=cmd['timeout'],
+                                     preexec_fn=None if umask is None else lambda: os.umask(umask))
             except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
-                return {'rc': None, 'timeout': True}
-            out.seek(0)
-            err.seek(0)
-            return {'rc': p.returncode, 'stdout': out.read().decode('utf-8', 'replace'),
-                    'stderr': err.read().decode('utf-8', 'replace')}
+                rc = None
+            text = lambda f: f.seek(0) or f.read().decode('utf-8', 'replace')
+            return {'rc': rc, 'stdout': text(out), 'stderr': text(err)}
     if op == 'spawn':
         return {'pid': subprocess.Popen(cmd['argv'], env=env, cwd='/', stdin=subprocess.DEVNULL,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).pid}
