@@ -25,7 +25,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'e2e'))
+sys.path.insert(0, os.path.join(HERE, '..', 'scripts'))
 from zavsandbox import DAEMON, LOGKEY, PARAMS, Sandbox  # noqa: E402
 
 

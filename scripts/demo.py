@@ -1,10 +1,7 @@
 """The demo's script: two runs of the daemon against the simulated controller."""
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
-from zavsandbox import PARAMS, Sandbox  # noqa: E402
+from zavsandbox import PARAMS, Sandbox
 
 
 def entry(number, cls, code, severity, created, updated=None, repaired=0, message=u'', action=u''):

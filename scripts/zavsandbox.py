@@ -1,8 +1,8 @@
-"""Runs the installed ZAVsmsrv in a private mount and PID namespace, on a scratch copy of the staged
-install (ZAV_STAGE), so sandboxes may run in parallel. Run with --agent, this file is the namespace's
-PID 1: it mounts the copy on /opt/kym/tolvex_sa, a scratch /run and the unit folder, reaps every
-orphan and answers one JSON command a line. Where namespaces cannot be made, Sandbox() raises
-SandboxError.
+"""Runs the installed ZAVsmsrv in a private mount and PID namespace, for the demo, the benchmark and
+the end-to-end tests, each on a scratch copy of the staged install (ZAV_STAGE), so sandboxes may run in
+parallel. Run with --agent, this file is the namespace's PID 1: it mounts the copy on
+/opt/kym/tolvex_sa, a scratch /run and the unit folder, reaps every orphan and answers one JSON command
+a line. Where namespaces cannot be made, Sandbox() raises SandboxError.
 """
 import json
 import os
