@@ -15,6 +15,7 @@ import sys
 import time
 import unittest
 
+import zavsandbox
 from zavsandbox import INSTALL, PARAMS, TABLE, open_sandbox, stage_dir, wait_until
 
 DAY = '2026-12-07'
@@ -350,8 +351,8 @@ class Scenarios(unittest.TestCase):
             self.assertEqual((['strict'], [INSTALL + '/log', INSTALL + '/registry', '/run'], [], ['yes']),
                              (settings['ProtectSystem'], settings['ReadWritePaths'], settings['CapabilityBoundingSet'],
                               settings['NoNewPrivileges']), 'what this test reproduces is what the unit asks')
-            r = sb.run(['unshare', '--mount', '--propagation', 'private', sys.executable, os.path.abspath(__file__),
-                        '--launch', json.dumps(settings)])
+            r = sb.run(['unshare', '--mount', '--propagation', 'private', 'env', 'PYTHONPATH=' + os.path.dirname(
+                zavsandbox.__file__), sys.executable, os.path.abspath(__file__), '--launch', json.dumps(settings)])
             self.assertEqual(0, r['rc'], r)
         elif not running:
             self.assertEqual(0, sb.start())
