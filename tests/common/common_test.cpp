@@ -38,8 +38,7 @@ TEST_F(ZavTest, OperationLogFiltersByLevelAndRotatesPastItsSize) {
         g_dwLogLevel = dwLevel;
         for (DWORD dwLine : {1u, 3u, 5u}) WriteLog(std::to_string(dwLevel) + "/" + std::to_string(dwLine), "", dwLine, 0);
     }
-    const std::vector<std::string> vecLevels = {"Error,3/1", "3/3", "Error,4/1", "4/3"};
-    EXPECT_EQ(vecLevels, Log());
+    EXPECT_EQ((std::vector<std::string>{"Error,3/1", "3/3", "Error,4/1", "4/3"}), Log());
 
     (void)unlink(g_strLogFilePath.c_str());
     g_dwLogCurrentSize = 0;

@@ -1,19 +1,15 @@
-// The operating-system layer: value-file format, rotation, process look-up,
-// waits across threads and the trace both threads write.
+// The operating-system layer: value-file format, rotation, process look-up.
+// (Waits across threads and the trace both threads write run in the thread
+// tests and, under ThreadSanitizer, end to end.)
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <sstream>
-#include <thread>
-
 #include "FileOps.h"
 #include "NTwin32.h"
 #include "ProcUtil.h"
 #include "TestSupport.h"
-#include "TraceLog.h"
 
 TEST(Registry, ValueFilesParseOnlyInTheFixedFormat) {
     const std::pair<std::string, std::string> cases[] = {
@@ -68,40 +64,4 @@ TEST(Process, AZombieDoesNotCountAsRunning) {
     (void)waitpid(pid, nullptr, 0);
     close(fds[0]);
     close(fds[1]);
-}
-
-// A signal on the waiting thread (SIGTERM lands on any thread) neither ends
-// the wait nor reads as signalled; another thread's SetEvent does.
-TEST(Events, AWaitOnOneThreadEndsOnlyWhenAnotherSetsTheEvent) {
-    struct sigaction sa {};
-    sa.sa_handler = [](int) {};
-    ASSERT_EQ(0, sigaction(SIGUSR1, &sa, nullptr));
-    HANDLE h[2] = {CreateEvent(nullptr, 1, 0, nullptr), CreateEvent(nullptr, 1, 0, nullptr)};
-    std::atomic<DWORD> result{12345};
-    std::thread t([&] { result = WaitForMultipleObjects(2, h, 0, INFINITE); });
-    for (int i = 0; i < 10; ++i, usleep(10000)) pthread_kill(t.native_handle(), SIGUSR1);
-    EXPECT_EQ(12345u, result.load());
-    ASSERT_TRUE(SetEvent(h[1]));
-    t.join();
-    EXPECT_EQ(WAIT_OBJECT_0 + 1, result.load());
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(h[0], 0));
-    for (HANDLE e : h) (void)CloseHandle(e);
-}
-
-TEST_F(ZavTest, TraceFromTwoThreadsLosesAndInterleavesNothing) {
-    ASSERT_EQ(1, TraceLogInit(Path("trace.log").c_str(), "ZAVsmsrv", 65536, 1, 0));
-    const auto Writer = [](int id) {
-        for (int i = 0; i < 2000; ++i) TraceLog(1, "T", "w", id, "thread %d record %d end", id, i);
-    };
-    std::thread a(Writer, 1), b(Writer, 2);
-    a.join();
-    b.join();
-    (void)TraceLogInit("", "", 1, 0, 0);
-    std::istringstream in(Read(Path("trace.log")));
-    int n[3] = {0, 0, 0};
-    for (std::string l; std::getline(in, l);)
-        ++n[l.size() > 4 && l.compare(l.size() - 4, 4, " end") == 0 ? (l.find("thread 1 ") != std::string::npos ? 1 : 2) : 0];
-    EXPECT_EQ(0, n[0]);
-    EXPECT_EQ(2000, n[1]);
-    EXPECT_EQ(2000, n[2]);
 }

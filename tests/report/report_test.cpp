@@ -32,14 +32,11 @@ TEST_F(ZavTest, OnlyTheFirstPassComparesTheUpdateTimeWithTheServiceStart) {
 
 TEST_F(ZavTest, RemoteRoutingNeedsTheDestinationKeyAndAnAliveLevelUpToThree) {
     const std::string strTable = ZAV_REPORT_TABLE_KEY;
-    const struct {
-        const char *pszID;
-        bool bDestination;
-        const char *pszAliveLevel;  // nullptr: no value
-        int nResult;
-    } cases[] = {{"C0008100", true, "dword:0", 1}, {"C0008103", true, "dword:3", 1}, {"C0008104", true, "dword:4", 0},
-                 {"C0008105", true, "dword:4294967295", 0}, {"80008123", false, "dword:0", 0},
-                 {"C0008123", true, nullptr, -2}, {"40008102", false, nullptr, -1}};
+    // The alive level's value text, or nullptr for none.
+    const struct { const char *pszID; bool bDestination; const char *pszAliveLevel; int nResult; } cases[] = {
+        {"C0008100", true, "dword:0", 1}, {"C0008103", true, "dword:3", 1}, {"C0008104", true, "dword:4", 0},
+        {"C0008105", true, "dword:4294967295", 0}, {"80008123", false, "dword:0", 0}, {"C0008123", true, nullptr, -2},
+        {"40008102", false, nullptr, -1}};
     for (const auto &c : cases) {
         if (c.bDestination) (void)Key(strTable + c.pszID + "\\DESTINATIONSETTING\\ID_LIST\\HALVERNREPORT");
         if (c.pszAliveLevel) SetValue(strTable + c.pszID + "\\EVENTSETTING", "AliveLevel", c.pszAliveLevel);

@@ -1,8 +1,6 @@
 #include "TestSupport.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -20,37 +18,18 @@ int Capture(INDICATIONINFO info) {
     snprintf(head, sizeof head, "%08X type=%u n=%u r=%u/%u/%u ", unsigned(info.dwEventID), unsigned(info.dwEventType),
              unsigned(info.dwStringCount), unsigned(info.dwReserved1), unsigned(info.dwReserved2),
              unsigned(info.dwPadding));
-    std::string s = head + std::string(info.pszSource ? info.pszSource : "(null)");
-    for (int i = 0; i < 5; ++i) s += std::string("|") + (info.ppszStrings[i] ? info.ppszStrings[i] : "(null)");
+    std::string s = head + std::string(info.pszSource);
+    for (int i = 0; i < 5; ++i) s += std::string("|") + info.ppszStrings[i];
     Indications().push_back(s);
     return 0;
 }
 
-void ResetGlobals() {
-    g_strZavDir.clear();
-    g_hServerStopEvent = nullptr;
-    g_hExitThreadEvent = nullptr;
-    g_SendIndication = Capture;
-    Indications().clear();
-    g_dwServiceStart = 1;
-    g_strLogFilePath.clear();
-    g_dwLogLevel = 5;
-    g_dwLogMaxSize = 524288;
-    g_dwLogGeneration = 2;
-    g_dwLogCurrentSize = g_dwDatCurrentSize = 0;
-    g_bLogBackup = g_bDatBackup = 0;
-    g_dwDatMaxSize = 65536;
-    g_dwDatGeneration = 4;
-    ClearImlList();
-    g_tagCheckedIml = IMLINFO();
-    g_strCheckedTime.clear();
-    g_strServiceStartTime.clear();
-    for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
-    g_dwMonitoringCycle = 30000;
-    g_bJapaneseMessage = g_bCurrentReport = 0;
-}
-
 }  // namespace
+
+std::vector<std::string> &Indications() {
+    static std::vector<std::string> s_vec;
+    return s_vec;
+}
 
 std::string T(int nSecond) {
     char buf[32];
@@ -58,60 +37,49 @@ std::string T(int nSecond) {
     return buf;
 }
 
-IMLINFO Entry(DWORD dwNumber, WORD wClass, WORD wCode, const std::string &strSeverity, DWORD dwRepaired,
-              const std::string &strCreated, const std::string &strUpdated) {
-    IMLINFO t;
-    t.dwEventNumber = dwNumber;
-    t.wEventClass = wClass;
-    t.wEventCode = wCode;
-    t.strSeverity = strSeverity;
-    t.dwRepaired = dwRepaired;
-    t.strCreated = strCreated;
-    t.strUpdated = strUpdated;
-    return t;
-}
-
-std::vector<std::string> &Indications() {
-    static std::vector<std::string> s_vec;
-    return s_vec;
-}
-
+// Each test runs in a process of its own under ctest; the globals a test may
+// change are reset anyway, so that the programs also run whole by hand.
 void ZavTest::SetUp() {
-    ResetGlobals();
     std::string strTemplate = m_strBase + "/zavtest-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(&strTemplate[0]));
     m_strDir = strTemplate;
     SetRegistryRoot(Path("registry"));
     SetRegRetryWait(0);  // missing values are the usual case here: no pauses between attempts
     (void)Key(ZAV_PARAMETERS_KEY);
-    (void)Key(ZAV_LOG_KEY);
     ASSERT_EQ(0, system(("mkdir -p '" + Path("inst/log") + "' '" + Path("inst/data") + "'").c_str()));
     g_strZavDir = Path("inst");
     g_strLogFilePath = Path("inst/log/zavsmflw.log");
+    g_dwLogLevel = 5;
+    g_dwLogCurrentSize = g_dwDatCurrentSize = 0;
+    g_bLogBackup = g_bDatBackup = g_bJapaneseMessage = g_bCurrentReport = 0;
+    g_dwServiceStart = 1;
+    g_SendIndication = Capture;
+    Indications().clear();
+    g_tagCheckedIml = IMLINFO();
+    g_strCheckedTime.clear();
+    g_strServiceStartTime.clear();
+    for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
 }
 
 void ZavTest::TearDown() {
-    ResetGlobals();
+    ClearImlList();
+    g_strLogFilePath.clear();
     SetRegistryRoot(ZAV_DEFAULT_DIR "/registry");
     SetRegRetryWait(ZAV_REG_RETRY_WAIT);
     if (!getenv("ZAV_KEEP_SCRATCH")) (void)!system(("rm -rf '" + m_strDir + "'").c_str());
 }
 
-std::string ZavTest::Upper(std::string s) {
-    for (char &c : s) c = c == '\\' ? '/' : char(toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string ZavTest::Key(const std::string &strKey) {
-    const std::string strDir = Path("registry/HKEY_LOCAL_MACHINE/" + Upper(strKey));
-    EXPECT_EQ(0, system(("mkdir -p '" + strDir + "'").c_str()));
-    return strDir;
+    std::string strRel = "HKEY_LOCAL_MACHINE/" + strKey;
+    for (char &c : strRel) c = c == '\\' ? '/' : char(toupper(static_cast<unsigned char>(c)));
+    const std::string strPath = Path("registry/" + strRel);
+    EXPECT_EQ(0, system(("mkdir -p '" + strPath.substr(0, strPath.rfind("/V_")) + "'").c_str()));
+    return strPath;
 }
 
 std::string ZavTest::Read(const std::string &strPath) {
-    std::ifstream in(strPath, std::ios::binary);
     std::stringstream ss;
-    ss << in.rdbuf();
+    ss << std::ifstream(strPath, std::ios::binary).rdbuf();
     return ss.str();
 }
 
@@ -127,7 +95,6 @@ std::vector<std::string> ZavTest::Log() {
 }
 
 bool ZavTest::LogHas(const std::string &strLine) {
-    for (const auto &m : Log())
-        if (m == strLine) return true;
-    return false;
+    const std::vector<std::string> v = Log();
+    return std::find(v.begin(), v.end(), strLine) != v.end();
 }

@@ -17,13 +17,10 @@ protected:
     std::string Path(const std::string &strRel) const { return m_strDir + "/" + strRel; }
     // The folder of a registry key (made with its parents) and a value file in it.
     std::string Key(const std::string &strKey);
-    std::string ValuePath(const std::string &strKey, const std::string &strName) {
-        return Key(strKey) + "/V_" + Upper(strName);
-    }
+    std::string ValuePath(const std::string &strKey, const std::string &strName) { return Key(strKey + "\\V_" + strName); }
     void SetValue(const std::string &strKey, const std::string &strName, const std::string &strText) {
         Write(ValuePath(strKey, strName), strText);
     }
-    static std::string Upper(std::string s);
     static std::string Read(const std::string &strPath);
     static void Write(const std::string &strPath, const std::string &strText);
     // The operation log's lines without their time stamps.
@@ -33,10 +30,8 @@ protected:
     std::string m_strDir;
 };
 
-// "2026-12-06 01:00:SS", and an entry with the fields the rules look at.
+// "2026-12-06 01:00:SS"
 std::string T(int nSecond);
-IMLINFO Entry(DWORD dwNumber, WORD wClass, WORD wCode, const std::string &strSeverity, DWORD dwRepaired = 0,
-              const std::string &strCreated = "", const std::string &strUpdated = "");
 
 // Each SendIndication call as one text: "ID type=T n=N r=R1/R2/P source|s0|s1|s2|s3|s4".
 std::vector<std::string> &Indications();
