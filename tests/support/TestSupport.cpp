@@ -1,199 +1,100 @@
 #include "TestSupport.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include "LogFile.h"
 #include "Monitoring.h"
+#include "Reg.h"
 #include "Report.h"
 #include "Setting.h"
-#include "TraceLog.h"
 #include "zavsmsrv.h"
 
 namespace {
-// ZAV_TEST_PYDIR, ZAV_SOURCE_DIR and ZAV_BUILD_DIR for every test program,
-// whoever runs it (ctest or by hand); an explicit environment wins.
-const bool s_bEnvironment = [] {
-    (void)setenv("ZAV_TEST_PYDIR", ZAV_TEST_PYDIR, 0);
-    (void)setenv("ZAV_SOURCE_DIR", ZAV_TEST_SOURCE_DIR, 0);
-    (void)setenv("ZAV_BUILD_DIR", ZAV_TEST_BUILD_DIR, 0);
-    return true;
-}();
+
+int Capture(INDICATIONINFO info) {
+    char head[96];
+    snprintf(head, sizeof head, "%08X type=%u n=%u r=%u/%u/%u ", unsigned(info.dwEventID), unsigned(info.dwEventType),
+             unsigned(info.dwStringCount), unsigned(info.dwReserved1), unsigned(info.dwReserved2),
+             unsigned(info.dwPadding));
+    std::string s = head + std::string(info.pszSource);
+    for (int i = 0; i < 5; ++i) s += std::string("|") + info.ppszStrings[i];
+    Indications().push_back(s);
+    return 0;
+}
+
 }  // namespace
 
-ScratchDir::ScratchDir() {
-    char tmpl[] = "/tmp/zavtest-XXXXXX";
-    const char *p = mkdtemp(tmpl);
-    m_strPath = p ? p : "/tmp";
+std::vector<std::string> &Indications() {
+    static std::vector<std::string> s_vec;
+    return s_vec;
 }
 
-ScratchDir::~ScratchDir() {
-    if (m_strPath.size() > 5 && !getenv("ZAV_KEEP_SCRATCH")) {
-        const std::string cmd = "rm -rf '" + m_strPath + "'";
-        (void)!system(cmd.c_str());
-    }
+std::string T(int nSecond) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "2026-12-06 01:00:%02d", nSecond);
+    return buf;
 }
 
-void ResetServiceGlobals() {
-    g_strZavDir.clear();
-    g_hServerStopEvent = nullptr;
-    g_hExitThreadEvent = nullptr;
-    g_hReportLib = nullptr;
-    g_SendIndication = nullptr;
+// Each test runs in a process of its own under ctest; the globals a test may
+// change are reset anyway, so that the programs also run whole by hand.
+void ZavTest::SetUp() {
+    std::string strTemplate = m_strBase + "/zavtest-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(&strTemplate[0]));
+    m_strDir = strTemplate;
+    SetRegistryRoot(Path("registry"));
+    SetRegRetryWait(0);  // missing values are the usual case here: no pauses between attempts
+    (void)Key(ZAV_PARAMETERS_KEY);
+    ASSERT_EQ(0, system(("mkdir -p '" + Path("inst/log") + "' '" + Path("inst/data") + "'").c_str()));
+    g_strZavDir = Path("inst");
+    g_strLogFilePath = Path("inst/log/zavsmflw.log");
+    g_dwLogLevel = 5;
+    g_dwLogCurrentSize = g_dwDatCurrentSize = 0;
+    g_bLogBackup = g_bDatBackup = g_bJapaneseMessage = g_bCurrentReport = 0;
     g_dwServiceStart = 1;
-    g_strLogFilePath.clear();
-    g_dwLogLevel = 3;
-    g_dwLogMaxSize = 524288;
-    g_dwLogGeneration = 2;
-    g_dwLogCurrentSize = 0;
-    g_bLogBackup = 0;
-    g_dwDatMaxSize = 65536;
-    g_dwDatGeneration = 4;
-    g_dwDatCurrentSize = 0;
-    g_bDatBackup = 0;
-    ClearImlList();
+    g_SendIndication = Capture;
+    Indications().clear();
     g_tagCheckedIml = IMLINFO();
     g_strCheckedTime.clear();
     g_strServiceStartTime.clear();
     for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
-    g_dwMonitoringCycle = 30000;
-    g_bJapaneseMessage = 0;
-    g_bCurrentReport = 0;
-}
-
-namespace {
-std::string KeyDir(const std::string &strKey) {
-    std::string out = "HKEY_LOCAL_MACHINE";
-    std::string part;
-    for (char c : strKey + "\\") {
-        if (c == '\\') {
-            if (!part.empty()) out += "/" + part;
-            part.clear();
-        } else {
-            part += char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        }
-    }
-    return out;
-}
-}  // namespace
-
-void ZavTest::SetUp() {
-    ResetServiceGlobals();
-    SetRegistryRoot(m_dir.file("registry"));
-    CreateKey(ZAV_PARAMETERS_KEY);
-    CreateKey(ZAV_LOG_KEY);
-    mkdir(m_dir.file("inst").c_str(), 0755);
-    mkdir(m_dir.file("inst/log").c_str(), 0755);
-    mkdir(m_dir.file("inst/data").c_str(), 0755);
-    g_strZavDir = m_dir.file("inst");
-    g_strLogFilePath = m_dir.file("inst/log/zavsmflw.log");
-    g_dwLogLevel = 5;
 }
 
 void ZavTest::TearDown() {
-    ResetServiceGlobals();
+    ClearImlList();
+    g_strLogFilePath.clear();
     SetRegistryRoot(ZAV_DEFAULT_DIR "/registry");
+    SetRegRetryWait(ZAV_REG_RETRY_WAIT);
+    if (!getenv("ZAV_KEEP_SCRATCH")) (void)!system(("rm -rf '" + m_strDir + "'").c_str());
 }
 
-void ZavTest::CreateKey(const std::string &strKey) {
-    const std::string cmd = "mkdir -p '" + m_dir.file("registry/" + KeyDir(strKey)) + "'";
-    ASSERT_EQ(0, system(cmd.c_str()));
+std::string ZavTest::Key(const std::string &strKey) {
+    std::string strRel = "HKEY_LOCAL_MACHINE/" + strKey;
+    for (char &c : strRel) c = c == '\\' ? '/' : char(toupper(static_cast<unsigned char>(c)));
+    const std::string strPath = Path("registry/" + strRel);
+    EXPECT_EQ(0, system(("mkdir -p '" + strPath.substr(0, strPath.rfind("/V_")) + "'").c_str()));
+    return strPath;
 }
 
-std::string ZavTest::ValueFilePath(const std::string &strKey, const std::string &strName) {
-    std::string n;
-    for (char c : strName) n += char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    return m_dir.file("registry/" + KeyDir(strKey) + "/V_" + n);
-}
-
-void ZavTest::WriteValueFile(const std::string &strKey, const std::string &strName, const std::string &strContent) {
-    WriteFile(ValueFilePath(strKey, strName), strContent);
-}
-
-std::string ZavTest::ReadValueFile(const std::string &strKey, const std::string &strName) {
-    return ReadFile(ValueFilePath(strKey, strName));
-}
-
-std::string ZavTest::ReadFile(const std::string &strPath) {
-    std::ifstream in(strPath, std::ios::binary);
+std::string ZavTest::Read(const std::string &strPath) {
     std::stringstream ss;
-    ss << in.rdbuf();
+    ss << std::ifstream(strPath, std::ios::binary).rdbuf();
     return ss.str();
 }
 
-void ZavTest::WriteFile(const std::string &strPath, const std::string &strContent) {
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out << strContent;
+void ZavTest::Write(const std::string &strPath, const std::string &strText) {
+    std::ofstream(strPath, std::ios::binary | std::ios::trunc) << strText;
 }
 
-std::vector<std::string> ZavTest::LogMessages() {
+std::vector<std::string> ZavTest::Log() {
     std::vector<std::string> out;
-    std::istringstream in(ReadFile(g_strLogFilePath.empty() ? m_dir.file("inst/log/zavsmflw.log")
-                                                            : g_strLogFilePath));
-    std::string line;
-    while (std::getline(in, line)) out.push_back(line.size() >= 20 ? line.substr(20) : line);
+    std::istringstream in(Read(g_strLogFilePath));
+    for (std::string line; std::getline(in, line);) out.push_back(line.size() >= 20 ? line.substr(20) : line);
     return out;
 }
 
-bool ZavTest::LogHas(const std::string &strMessage) {
-    for (const auto &m : LogMessages())
-        if (m == strMessage) return true;
-    return false;
+bool ZavTest::LogHas(const std::string &strLine) {
+    const std::vector<std::string> v = Log();
+    return std::find(v.begin(), v.end(), strLine) != v.end();
 }
-
-std::vector<CapturedIndication> &CapturedIndications() {
-    static std::vector<CapturedIndication> s_vec;
-    return s_vec;
-}
-
-namespace {
-int CaptureSendIndication(INDICATIONINFO info) {
-    CapturedIndication c;
-    c.dwReserved1 = info.dwReserved1;
-    c.dwReserved2 = info.dwReserved2;
-    c.dwEventID = info.dwEventID;
-    c.dwEventType = info.dwEventType;
-    c.dwStringCount = info.dwStringCount;
-    c.dwPadding = info.dwPadding;
-    c.strSource = info.pszSource ? info.pszSource : "(null)";
-    for (int i = 0; i < 5; ++i)
-        c.vecStrings.push_back(info.ppszStrings && info.ppszStrings[i] ? info.ppszStrings[i] : "(null)");
-    CapturedIndications().push_back(c);
-    return 0;
-}
-}  // namespace
-
-void CaptureIndications() {
-    CapturedIndications().clear();
-    g_SendIndication = CaptureSendIndication;
-}
-
-void TracedTest::SetUp() {
-    ZavTest::SetUp();
-    (void)TraceLogInit(m_dir.file("trace.log").c_str(), "test", 65536, 1, 0);
-    TraceLogSetDetail(1);
-}
-
-void TracedTest::TearDown() {
-    TraceLogSetDetail(0);
-    (void)TraceLogInit("", "", 1, 0, 0);
-    ZavTest::TearDown();
-}
-
-bool TracedTest::TraceHas(int nLevel, const std::string &strText) {
-    std::istringstream in(ReadFile(m_dir.file("trace.log")));
-    const std::string strLevel = "] [" + std::to_string(nLevel) + "] " + m_strModule + " ";
-    const std::string strTail = "): " + strText;
-    std::string line;
-    while (std::getline(in, line))
-        if (line.find(strLevel) != std::string::npos && line.size() >= strTail.size() &&
-            line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-            return true;
-    return false;
-}
-
-void TracedTest::ClearTrace() { WriteFile(m_dir.file("trace.log"), ""); }

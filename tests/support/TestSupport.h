@@ -1,6 +1,6 @@
-// Fixtures shared by the unit tests: a scratch folder holding the registry
-// root, the install folder (g_strZavDir) and the operation log, with every
-// global the service keeps put back to its program-start value.
+// Shared by the unit tests: a scratch install (registry root, log folder, the
+// operation log at level 5) with every service global reset, and a capturing
+// SendIndication.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,66 +8,30 @@
 #include <string>
 #include <vector>
 
-#include "NTwin32.h"
+#include "ZavTypes.h"
 
-// A fresh scratch folder, removed at the end.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string &path() const { return m_strPath; }
-    std::string file(const std::string &rel) const { return m_strPath + "/" + rel; }
-
-private:
-    std::string m_strPath;
-};
-
-// Test base: scratch registry (with the service's keys), install folder with
-// log/ and data/, operation log at level 5 in log/zavsmflw.log, all globals reset.
 class ZavTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Registry helpers writing value files directly in the fixed format.
-    void CreateKey(const std::string &strKey);
-    void WriteValueFile(const std::string &strKey, const std::string &strName, const std::string &strContent);
-    std::string ReadValueFile(const std::string &strKey, const std::string &strName);
-    std::string ValueFilePath(const std::string &strKey, const std::string &strName);
-
-    // The operation log's lines with the 20-character time stamp cut off.
-    std::vector<std::string> LogMessages();
-    bool LogHas(const std::string &strMessage);
-    std::string ReadFile(const std::string &strPath);
-    void WriteFile(const std::string &strPath, const std::string &strContent);
-
-    ScratchDir m_dir;
+    std::string Path(const std::string &strRel) const { return m_strDir + "/" + strRel; }
+    // The folder of a registry key (made with its parents) and a value file in it.
+    std::string Key(const std::string &strKey);
+    std::string ValuePath(const std::string &strKey, const std::string &strName) { return Key(strKey + "\\V_" + strName); }
+    void SetValue(const std::string &strKey, const std::string &strName, const std::string &strText) {
+        Write(ValuePath(strKey, strName), strText);
+    }
+    static std::string Read(const std::string &strPath);
+    static void Write(const std::string &strPath, const std::string &strText);
+    // The operation log's lines without their time stamps.
+    std::vector<std::string> Log();
+    bool LogHas(const std::string &strLine);
+    std::string m_strBase = "/tmp";  // where the scratch folder is made
+    std::string m_strDir;
 };
 
-// ZavTest with the trace library writing at detail level into the scratch
-// folder, for the modules whose failures are traced rather than logged.
-class TracedTest : public ZavTest {
-protected:
-    explicit TracedTest(const char *pszModule) : m_strModule(pszModule) {}
-    void SetUp() override;
-    void TearDown() override;
-    // A trace record of this module at this level whose text is exactly strText.
-    bool TraceHas(int nLevel, const std::string &strText);
-    void ClearTrace();
+// "2026-12-06 01:00:SS"
+std::string T(int nSecond);
 
-private:
-    std::string m_strModule;
-};
-
-// Puts every service global back to its program-start value.
-void ResetServiceGlobals();
-
-// Captures SendIndication calls (the record and copies of its five strings).
-struct CapturedIndication {
-    DWORD dwReserved1, dwReserved2, dwEventID, dwEventType, dwStringCount, dwPadding;
-    std::string strSource;
-    std::vector<std::string> vecStrings;
-};
-std::vector<CapturedIndication> &CapturedIndications();
-// Installs the capturing SendIndication into g_SendIndication and clears the list.
-void CaptureIndications();
+// Each SendIndication call as one text: "ID type=T n=N r=R1/R2/P source|s0|s1|s2|s3|s4".
+std::vector<std::string> &Indications();

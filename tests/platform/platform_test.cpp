@@ -1,0 +1,67 @@
+// The operating-system layer: value-file format, rotation, process look-up.
+// (Waits across threads and the trace both threads write run in the thread
+// tests and, under ThreadSanitizer, end to end.)
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "FileOps.h"
+#include "NTwin32.h"
+#include "ProcUtil.h"
+#include "TestSupport.h"
+
+TEST(Registry, ValueFilesParseOnlyInTheFixedFormat) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"dword:60\n", "4:60"}, {"dword:0x3C", "4:60"}, {"dword:0XffFFffFF\n", "4:4294967295"},
+        {"sz:a\nb\n", "1:a\nb"}, {std::string("sz:ab\0cd\n", 9), "1:ab"}, {"expand_sz:%ZavDir%", "2:%ZavDir%"},
+        {"dword:4294967296", "-"}, {"dword:-1", "-"}, {"dword:5\n\n", "-"}, {"dword: 5", "-"}, {"dword:", "-"},
+        {"dword:0x", "-"}, {"DWORD:5", "-"}, {"", "-"},
+    };
+    for (const auto &c : cases) {
+        DWORD dwType = 0;
+        std::string strPayload;
+        const int ok = ParseRegValueText(c.first, dwType, strPayload);
+        EXPECT_EQ(c.second, ok ? std::to_string(dwType) + ":" + strPayload : "-") << c.first;
+    }
+}
+
+TEST_F(ZavTest, RotationShiftsEveryBackupAndKeepsOnlyTheGenerationsAsked) {
+    const std::string p = Path("f.log");
+    const auto Files = [&] { return Read(p) + "|" + Read(p + ".1") + "|" + Read(p + ".2") + "|" + Read(p + ".3"); };
+    Write(p, "new");
+    Write(p + ".1", "one");
+    Write(p + ".2", "two");
+    RotateFiles(p, 3, ".");
+    EXPECT_EQ("|new|one|two", Files());
+    Write(p, "next");
+    RotateFiles(p, 2, ".");  // the oldest is overwritten, nothing beyond generation 2 moves
+    EXPECT_EQ("|next|new|two", Files());
+    Write(p, "gone");
+    RotateFiles(p, 0, ".");
+    EXPECT_EQ("|next|new|two", Files());
+}
+
+// A process that has ended but was not reaped yet is not running.
+TEST(Process, AZombieDoesNotCountAsRunning) {
+    const std::string strName = "zavz" + std::to_string(getpid() % 100000);
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        (void)prctl(PR_SET_NAME, strName.c_str());
+        (void)!write(fds[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(1, read(fds[0], &c, 1));
+    EXPECT_EQ(1, IsServiceAlreadyRunning(strName.c_str()));
+    ASSERT_EQ(0, kill(pid, SIGKILL));
+    siginfo_t info{};
+    ASSERT_EQ(0, waitid(P_PID, pid, &info, WEXITED | WNOWAIT));
+    EXPECT_EQ(0, IsServiceAlreadyRunning(strName.c_str()));
+    (void)waitpid(pid, nullptr, 0);
+    close(fds[0]);
+    close(fds[1]);
+}
