@@ -204,6 +204,9 @@ SCENARIOS = {
         {'sh': ['touch {0}; mount --bind {0} {0}; mount -o remount,bind,ro {0}'.format(INST + 'log/zavsmsel.log')],
          'clock': '10:00:00', 'entries': GOOD, 'records': [], 'reg': {'ReadEventNumber': 2},
          'log': ['[WriteDat],Error,0x1E'] * 2}]},
+    'planted_link_at_the_data_file_is_not_followed': {'steps': [
+        {'sh': ['ln -s ../data/victim %slog/zavsmsel.log' % INST], 'clock': '10:00:00', 'entries': GOOD,
+         'records': [], 'log': ['[WriteDat],Error,0x28'] * 2}]},
     'full_registry_logs_each_failed_store_and_polls_on': {'steps': [
         {'sh': ['mount -t tmpfs -o size=16k zavreg {0}{1}; printf "dword:1\\n" > {0}{1}/V_SERVICESTART; '
                 'cat /dev/zero > {0}{1}/filler; true'.format(INST, PARAMS_DIR)],

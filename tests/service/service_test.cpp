@@ -2,6 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "TestSupport.h"
 #include "zavsmsrv.h"
 
@@ -19,4 +22,16 @@ TEST_F(ZavTest, ServiceStopSignalsTheEventOrIsKeptUntilItExists) {
     int status = -1;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a stop without an event was lost";
+}
+
+TEST(ZavDir, TakenFromTheEnvironmentWhenItFits) {
+    // %ZavDir%, the install folder the service takes (under 2 or over 4094 characters: the default)
+    const std::string strLongest = "/" + std::string(4093, 'x');
+    for (const auto &c : std::vector<std::pair<std::string, std::string>>{
+             {"/srv/zav", "/srv/zav"}, {"/", ZAV_DEFAULT_DIR}, {strLongest, strLongest}, {strLongest + "x", ZAV_DEFAULT_DIR}}) {
+        setenv("ZavDir", c.first.c_str(), 1);
+        GetZavDirPath();
+        EXPECT_EQ(c.second, g_strZavDir) << c.first.size();
+    }
+    unsetenv("ZavDir");
 }
