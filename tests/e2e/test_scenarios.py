@@ -1,10 +1,11 @@
 """End-to-end scenarios: the installed daemon in the sandbox against the simulated controller.
 
-A scenario is a set-up and steps. A step changes the controller (its clock and entries), starts the
-daemon or lets the running one poll again, and checks what the step added: data-file records (whole
-lines, or only their numbers), alerts ('ID', or 'ID/5' for five strings, with the message of some),
-operation-log lines, registry values. A step with no error line among its expected log lines must
-leave none in the log.
+A scenario is a set-up and steps. A step changes the controller (clock, entries, a failing status),
+files or the registry, starts the daemon, lets it poll again or sends SIGTERM at a chosen moment, and
+checks what the step added: data-file records (whole lines, or numbers), alerts ('ID', or 'ID/5' for
+five strings, with the whole message of some), operation-log lines, registry values. A step with no
+error line among its expected lines must leave none in the log. A step naming entry states first runs
+zavsmcheck, which must change no file and announce exactly what the daemon then records and reports.
 """
 import ctypes
 import json
