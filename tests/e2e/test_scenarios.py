@@ -318,6 +318,8 @@ class Scenarios(unittest.TestCase):
             if os.path.exists(sb.path(rel)):
                 os.remove(sb.path(rel))
             shutil.rmtree(sb.path('bin/__pycache__'), True)  # a compiled copy would stand in for the module
+            if os.path.exists(sb.path(MODULE + 'c')):
+                os.remove(sb.path(MODULE + 'c'))
             if content and content.startswith('/'):
                 shutil.copy(content, sb.path(rel))
             elif content:
