@@ -1,5 +1,4 @@
 """The demo's script: two runs of the daemon against the simulated controller."""
-import time
 
 from zavsandbox import PARAMS, Sandbox
 

@@ -2,7 +2,6 @@
 zavreg's failures. (What zavsmcheck announces of a poll is checked against the daemon in the scenarios.)
 """
 import json
-
 import unittest
 
 from zavsandbox import LOGKEY, PARAMS, open_sandbox
