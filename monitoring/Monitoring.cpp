@@ -99,9 +99,9 @@ int AllocImlList(DWORD dwCount) {
     return 1;
 }
 
-void InitImlList(int nCount) {
+void InitImlList(int nCount, int nFirst) {
     ZTRACE(0, kModule, ">");
-    for (int i = 0; i < nCount; ++i) {
+    for (int i = nFirst; i < nCount; ++i) {
         g_tagImlList[i] = IMLINFO();
     }
     ZTRACE(0, kModule, "<");

@@ -16,7 +16,8 @@ extern std::string g_strCheckedTime;
 extern std::string g_strServiceStartTime;
 extern TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 
-void InitImlList(int nCount);
+// Empties records nFirst to nCount - 1.
+void InitImlList(int nCount, int nFirst = 0);
 // Empties the list; its storage is kept for the next poll (the monitoring
 // thread releases it when it ends).
 void ClearImlList();

@@ -251,11 +251,10 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
     ZTRACE(0, kModule, ">");
     IMLINFO &tagIml = g_tagImlList[dwIndex];
     const int nNumber = GetPyDataI(pItem, keys.number.get(), "EventNumber");
+    tagIml.dwEventNumber = nNumber < 0 ? 0 : DWORD(nNumber);
     if (nNumber < 0) {
         WriteLog("EventNumber=" + IntToString(nNumber, 10, 1), "GetPyDataI", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "GetPyDataI EventNumber : %d, error.", nNumber);
-    } else {
-        tagIml.dwEventNumber = DWORD(nNumber);
     }
     // Texts are read into the record's own strings (and one wide buffer per
     // thread), so a reused record allocates nothing.
@@ -284,8 +283,8 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
 }
 
 // Fills the entry list from the dictionaries of pList (borrowed); stops at
-// the first item that cannot be taken.
-void ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
+// the first item that cannot be taken. The number of records read whole.
+Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
     const ItemKeys keys;
     for (Py_ssize_t i = 0; i < nSize; ++i) {
         try {
@@ -294,7 +293,7 @@ void ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
                 PyErr_Clear();
                 WriteLog("NULL", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
                 ZTRACE(1, kModule, "PyList_GetItem NULL!");
-                return;
+                return i;
             }
             // Held while its fields are read: a hostile key lookup may shrink the list.
             Py_INCREF(pItem);
@@ -304,9 +303,10 @@ void ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
             PyErr_Clear();
             WriteLog("Fail", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
             ZTRACE(1, kModule, "PyList_GetItem failed!");
-            return;
+            return i;
         }
     }
+    return nSize;
 }
 
 // 1 when the entry list holds the entries of a successful get_iml.
@@ -348,8 +348,10 @@ int FillImlList(PyObject *pModule) {
         ZTRACE(1, kModule, "entry list of %d records not allocated.", int(nSize));
         return 0;
     }
-    InitImlList(int(nSize));
-    ReadImlItems(pList, nSize);
+    // A record read whole has every field set from its entry; only those the
+    // walk did not reach may still hold the last poll's values.
+    const Py_ssize_t nRead = ReadImlItems(pList, nSize);
+    InitImlList(int(nSize), int(nRead));
     return 1;
 }
 
@@ -357,7 +359,12 @@ int FillImlList(PyObject *pModule) {
 // cannot be imported or may not be used.
 PyRef ImportScriptModule() {
     if (RefuseUnsafeModule(UnsafeModulePlace(ZAV_SCRIPT_DIR "/" ZAV_SCRIPT_MODULE ".py"))) return PyRef();
-    PyRef module(PyImport_ImportModule(ZAV_SCRIPT_MODULE));
+    // Once imported, the module is the interpreter's cached one; looking it up
+    // directly skips the import machinery's call into __import__ every poll.
+    PyObject *pCached = PyDict_GetItemString(PyImport_GetModuleDict(), ZAV_SCRIPT_MODULE);
+    if (pCached && !PyModule_Check(pCached)) pCached = nullptr;  // the import machinery's case
+    Py_XINCREF(pCached);
+    PyRef module(pCached ? pCached : PyImport_ImportModule(ZAV_SCRIPT_MODULE));
     if (!module) {
         WriteLog("NULL", "PyImport_ImportModule", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "PyImport_ImportModule NULL.");

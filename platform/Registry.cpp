@@ -142,25 +142,31 @@ int ValueContent(DWORD dwType, const BYTE *lpData, DWORD cbData, std::string &st
 }
 
 // A write killed between creating its temporary file and the rename leaves
-// the file behind; a later write of the same value removes such leftovers
-// once they are old enough not to be another writer's work in progress.
-void RemoveStaleTemporaries(const std::vector<std::string> &vecPaths) {
-    if (vecPaths.empty()) return;
-    const size_t slash = vecPaths[0].rfind('/');
-    const std::string strDir = vecPaths[0].substr(0, slash);
-    std::vector<std::string> vecPrefixes;
-    for (const std::string &p : vecPaths) vecPrefixes.push_back(p.substr(slash + 1) + ".tmp");
+// the file behind (V_<NAME>.tmpXXXXXX). A write into the folder removes such
+// leftovers once they are old enough not to be another writer's work in
+// progress; the folder is read at most once a minute, as a leftover younger
+// than that is kept anyway, and a steady poll writes every few seconds.
+void RemoveStaleTemporaries(const std::string &strDir) {
+    constexpr time_t kStale = 60;
+    static std::mutex s_mtxScan;
+    static std::map<std::string, time_t> s_mapLastScan;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    {
+        std::lock_guard<std::mutex> lock(s_mtxScan);
+        auto it = s_mapLastScan.find(strDir);
+        if (it != s_mapLastScan.end() && ts.tv_sec - it->second < kStale) return;
+        s_mapLastScan[strDir] = ts.tv_sec;
+    }
     UniqueDir d(opendir(strDir.c_str()));
     if (!d) return;
     const time_t now = time(nullptr);
     while (dirent *e = readdir(d.get())) {
-        if (std::none_of(vecPrefixes.begin(), vecPrefixes.end(), [&](const std::string &strPrefix) {
-                return strncmp(e->d_name, strPrefix.c_str(), strPrefix.size()) == 0;
-            }))
-            continue;
+        const char *pszTmp = strstr(e->d_name, ".tmp");
+        if (strncmp(e->d_name, "V_", 2) != 0 || !pszTmp || strlen(pszTmp) != 10) continue;
         const std::string strTmp = strDir + "/" + e->d_name;
         struct stat st {};
-        if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60)
+        if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kStale)
             (void)unlink(strTmp.c_str());
     }
 }
@@ -329,7 +335,7 @@ LONG RegSetValueEx(HKEY hKey, const char *lpValueName, DWORD, DWORD dwType, cons
     std::string strContent;
     if (int e = ValueContent(dwType, lpData, cbData, strContent)) return Fail(e);
     if (int e = WriteFileAtomic(strPath, strContent)) return Fail(e);
-    RemoveStaleTemporaries({strPath});
+    RemoveStaleTemporaries(strPath.substr(0, strPath.rfind('/')));
     return ERROR_SUCCESS;
 }
 
@@ -384,9 +390,7 @@ LONG RegSetValuesEx(HKEY hKey, const ZAVREGVALUE *pValues, DWORD dwCount, DWORD 
             nLimit = 0;
         }
     }
-    std::vector<std::string> vecStored;
-    for (size_t i = 0; i < nLimit; ++i) vecStored.push_back(vec[i].strPath);
-    RemoveStaleTemporaries(vecStored);
+    if (nLimit > 0) RemoveStaleTemporaries(strDir);
     if (pdwStored) *pdwStored = DWORD(nLimit);
     return rc != 0 ? Fail(rc) : ERROR_SUCCESS;
 }

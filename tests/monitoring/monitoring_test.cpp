@@ -108,6 +108,22 @@ TEST_F(Bridge, AWorldWritableModuleFolderOrFileIsRefused) {
     }
 }
 
+// The list is kept between polls: a walk cut short (here the list shrinks
+// under it) must leave the records it did not reach empty, not as last time.
+TEST_F(Bridge, RecordsAWalkDidNotReachAreEmpty) {
+    Run("import zavsmsrv\nzavsmsrv.IML = (200, [zavsmsrv.GOOD, zavsmsrv.GOOD])");
+    ASSERT_EQ('1', Poll()[0]);
+    Run("class K(object):\n    __hash__ = lambda s: hash('EventNumber')\n"
+        "    __eq__ = lambda s, o: zavsmsrv.IML[1].pop() and False\n"
+        "d = {K(): 0}\nd.update(zavsmsrv.GOOD)\nzavsmsrv.IML = (200, [d, dict(zavsmsrv.GOOD)])");
+    std::string strTime;
+    ASSERT_EQ(1, ExecutePythonScript(strTime));
+    ASSERT_EQ(2u, g_dwMaxIndex);
+    EXPECT_EQ("07,00,", MakeSummary(g_tagImlList[0]).substr(0, 3) + MakeSummary(g_tagImlList[1]).substr(0, 3));
+    EXPECT_EQ("", g_tagImlList[1].strMessage);
+    ClearImlList();
+}
+
 namespace {
 
 IMLINFO E(DWORD dwNumber, int nCreated, int nUpdated, const std::string &strSeverity = "Critical", DWORD dwRep = 0) {

@@ -3,12 +3,15 @@
 // tests and, under ThreadSanitizer, end to end.)
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <utime.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "FileOps.h"
 #include "NTwin32.h"
 #include "ProcUtil.h"
+#include "Reg.h"
 #include "TestSupport.h"
 
 TEST(Registry, ValueFilesParseOnlyInTheFixedFormat) {
@@ -24,6 +27,21 @@ TEST(Registry, ValueFilesParseOnlyInTheFixedFormat) {
         const int ok = ParseRegValueText(c.first, dwType, strPayload);
         EXPECT_EQ(c.second, ok ? std::to_string(dwType) + ":" + strPayload : "-") << c.first;
     }
+}
+
+// A killed write's temporary file goes with a later write into its folder,
+// once a minute old; a younger one may be another writer's work.
+TEST_F(ZavTest, AWriteRemovesItsFoldersStaleTemporaries) {
+    const std::string strDir = Path("registry/HKEY_LOCAL_MACHINE/SYSTEM");
+    const std::string strNames[] = {"V_A.tmp000000", "V_B.tmp111111", "V_C.tmp222222", "V_D.tmp3333"};
+    for (const std::string &n : strNames) Write(strDir + "/" + n, "sz:x\n");
+    const utimbuf old{time(nullptr) - 120, time(nullptr) - 120};
+    for (const std::string &n : {strNames[0], strNames[1], strNames[3]})
+        ASSERT_EQ(0, utime((strDir + "/" + n).c_str(), &old));
+    ASSERT_EQ(1, SetRegValue("SYSTEM", "Z", "v"));
+    std::string strLeft;
+    for (const std::string &n : strNames) strLeft += access((strDir + "/" + n).c_str(), F_OK) == 0 ? n + " " : "";
+    EXPECT_EQ("V_C.tmp222222 V_D.tmp3333 ", strLeft);
 }
 
 TEST_F(ZavTest, RotationShiftsEveryBackupAndKeepsOnlyTheGenerationsAsked) {
