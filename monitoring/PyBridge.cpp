@@ -80,18 +80,19 @@ enum ReadOutcome { READ_OK, READ_PARSE_FAILED, READ_NO_POINTER, READ_FAILED };
 
 // The nine key strings of an entry. Made once per list walk rather than once
 // per entry (the walk is the hot path of a poll); a direct call makes its own.
+// Interned, as a module's literal keys are: a lookup then matches by identity.
 struct ItemKeys {
     PyRef number, message, action, severity, created, updated, eventClass, code, repaired;
     ItemKeys()
-        : number(ZavPyString_FromString("EventNumber")),
-          message(ZavPyString_FromString("Message")),
-          action(ZavPyString_FromString("RecommendedAction")),
-          severity(ZavPyString_FromString("Severity")),
-          created(ZavPyString_FromString("Created")),
-          updated(ZavPyString_FromString("Updated")),
-          eventClass(ZavPyString_FromString("Class")),
-          code(ZavPyString_FromString("Code")),
-          repaired(ZavPyString_FromString("Repaired")) {
+        : number(ZavPyKey("EventNumber")),
+          message(ZavPyKey("Message")),
+          action(ZavPyKey("RecommendedAction")),
+          severity(ZavPyKey("Severity")),
+          created(ZavPyKey("Created")),
+          updated(ZavPyKey("Updated")),
+          eventClass(ZavPyKey("Class")),
+          code(ZavPyKey("Code")),
+          repaired(ZavPyKey("Repaired")) {
         PyErr_Clear();  // a key that could not be made reads as "Key NULL"
     }
 };
@@ -107,20 +108,24 @@ void ReadField(const char *pszReader, const char *pszItemWord, PyObject *pDict, 
                const char *pszName, const T &defaultValue, T &result, Convert convert) {
     if (g_bTraceDetail) TraceLog(0, kModule, pszReader, __LINE__, ">");
     if (!pszName) pszName = "";
-    result = defaultValue;
     if (!pDict) {
+        result = defaultValue;
         WriteLog(std::string(pszName) + " Item NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : %s is NULL!", pszName, pszReader, pszItemWord);
         return;
     }
     if (!pKey) {
+        result = defaultValue;
         WriteLog(std::string(pszName) + " Key NULL", pszReader, LOG_LEVEL_ERROR, 0);
         TraceLog(1, kModule, pszReader, __LINE__, "<%s %s : Key is NULL!", pszName, pszReader);
         return;
     }
-    PyObject *pValue = PyDict_Check(pDict) ? PyDict_GetItem(pDict, pKey) : nullptr;
+    // A lookup that raises reads as a missing key, as PyDict_GetItem has it
+    // (without saving and restoring the error state on every call).
+    PyObject *pValue = PyDict_Check(pDict) ? ZavPyDict_GetItem(pDict, pKey) : nullptr;
     if (!pValue) {
         PyErr_Clear();
+        result = defaultValue;
         WriteLog(std::string(pszName) + " NULL", "PyDict_GetItem", LOG_LEVEL_DEBUG, 0);
         if (g_bTraceDetail)
             TraceLog(0, kModule, pszReader, __LINE__, "<%s %s : PyDict_GetItem return NULL!", pszName, pszReader);
@@ -190,6 +195,7 @@ ReadOutcome ReadWide(PyObject *pValue, std::wstring &result) {
 }
 
 ReadOutcome ReadNarrow(PyObject *pValue, std::string &result) {
+    if (ZavPyReadNarrow(pValue, result)) return READ_OK;
     const char *psz = nullptr;
     if (!PyArg_Parse(pValue, "s", &psz)) return READ_PARSE_FAILED;
     if (!psz) return READ_NO_POINTER;
@@ -198,6 +204,7 @@ ReadOutcome ReadNarrow(PyObject *pValue, std::string &result) {
 }
 
 ReadOutcome ReadInt(PyObject *pValue, int &result) {
+    if (ZavPyReadInt(pValue, result)) return READ_OK;
     int n = 0;
     if (!PyArg_Parse(pValue, "i", &n)) return READ_PARSE_FAILED;
     result = n;
@@ -206,6 +213,19 @@ ReadOutcome ReadInt(PyObject *pValue, int &result) {
 
 void ReadPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName, std::wstring &strOut) {
     ReadField<std::wstring>("GetPyDataW", "Item", pDict, pKey, pszName, std::wstring(), strOut, ReadWide);
+}
+
+// A wide text as GetPyDataW reads it, converted as WideCharToChar does.
+ReadOutcome ReadWideAsText(PyObject *pValue, std::string &result) {
+    if (ZavPyReadAscii(pValue, result)) return READ_OK;
+    thread_local std::wstring t_strWide;
+    const ReadOutcome outcome = ReadWide(pValue, t_strWide);
+    if (outcome == READ_OK) WideCharToChar(t_strWide.c_str(), result);
+    return outcome;
+}
+
+void ReadPyDataWAsText(PyObject *pDict, PyObject *pKey, const char *pszName, std::string &strOut) {
+    ReadField<std::string>("GetPyDataW", "Item", pDict, pKey, pszName, std::string(), strOut, ReadWideAsText);
 }
 
 void ReadPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName, std::string &strOut) {
@@ -258,11 +278,8 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
     }
     // Texts are read into the record's own strings (and one wide buffer per
     // thread), so a reused record allocates nothing.
-    thread_local std::wstring t_strWide;
-    ReadPyDataW(pItem, keys.message.get(), "Message", t_strWide);
-    WideCharToChar(t_strWide.c_str(), tagIml.strMessage);
-    ReadPyDataW(pItem, keys.action.get(), "RecommendedAction", t_strWide);
-    WideCharToChar(t_strWide.c_str(), tagIml.strRecommendedAction);
+    ReadPyDataWAsText(pItem, keys.message.get(), "Message", tagIml.strMessage);
+    ReadPyDataWAsText(pItem, keys.action.get(), "RecommendedAction", tagIml.strRecommendedAction);
     ReadPyDataA(pItem, keys.severity.get(), "Severity", tagIml.strSeverity);
     ReadPyDataA(pItem, keys.created.get(), "Created", tagIml.strCreated);
     tagIml.strCreated = ConvertTimeString(std::move(tagIml.strCreated));

@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include <climits>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -17,6 +19,66 @@ inline PyObject *ZavPyString_FromString(const char *psz) {
 #else
     return PyString_FromString(psz);
 #endif
+}
+
+// An interned string, for dictionary keys.
+inline PyObject *ZavPyKey(const char *psz) {
+#if PY_MAJOR_VERSION >= 3
+    return PyUnicode_InternFromString(psz);
+#else
+    return PyString_InternFromString(psz);
+#endif
+}
+
+// A dictionary's value, borrowed; null when missing, with any error of the
+// lookup left set (Python 2 clears it), for the caller to clear.
+inline PyObject *ZavPyDict_GetItem(PyObject *pDict, PyObject *pKey) {
+#if PY_MAJOR_VERSION >= 3
+    return PyDict_GetItemWithError(pDict, pKey);
+#else
+    return PyDict_GetItem(pDict, pKey);
+#endif
+}
+
+// The usual cases of the "s" and "i" formats, read without parsing a format;
+// false leaves the value to PyArg_Parse, which gives the same result for these
+// and the error for the rest. Nothing is set on false.
+inline bool ZavPyReadNarrow(PyObject *pValue, std::string &strOut) {
+    const char *p = nullptr;
+    Py_ssize_t n = 0;
+#if PY_MAJOR_VERSION >= 3
+    if (!PyUnicode_Check(pValue)) return false;
+    p = PyUnicode_AsUTF8AndSize(pValue, &n);
+    if (!p) {
+        PyErr_Clear();
+        return false;
+    }
+#else
+    if (!PyString_Check(pValue)) return false;
+    p = PyString_AS_STRING(pValue);
+    n = PyString_GET_SIZE(pValue);
+#endif
+    if (memchr(p, 0, size_t(n))) return false;
+    strOut.assign(p, size_t(n));
+    return true;
+}
+
+inline bool ZavPyReadInt(PyObject *pValue, int &nOut) {
+#if PY_MAJOR_VERSION >= 3
+    if (!PyLong_CheckExact(pValue)) return false;
+    int nOverflow = 0;
+    const long v = PyLong_AsLongAndOverflow(pValue, &nOverflow);
+    if (nOverflow != 0 || (v == -1 && PyErr_Occurred())) {
+        PyErr_Clear();
+        return false;
+    }
+#else
+    if (!PyInt_CheckExact(pValue)) return false;
+    const long v = PyInt_AS_LONG(pValue);
+#endif
+    if (v < INT_MIN || v > INT_MAX) return false;
+    nOut = int(v);
+    return true;
 }
 
 // Result of a wide-text read, in the reader's own terms.
@@ -47,6 +109,32 @@ inline ZavWideRead ZavPyReadWide(PyObject *pValue, std::wstring &strOut) {
     strOut.assign(reinterpret_cast<const wchar_t *>(p));
     return ZAV_WIDE_OK;
 #endif
+}
+
+// The text of a unicode object that is all ASCII without a NUL, as bytes:
+// every locale's conversion, EUC-JP's too, gives those bytes unchanged, so
+// such a text needs neither the wide copy nor the conversion. false leaves
+// any other object to the general path, with nothing set.
+inline bool ZavPyReadAscii(PyObject *pValue, std::string &strOut) {
+    if (!PyUnicode_Check(pValue)) return false;
+#if PY_MAJOR_VERSION >= 3
+    if (PyUnicode_READY(pValue) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    if (!PyUnicode_IS_ASCII(pValue)) return false;
+    const char *p = static_cast<const char *>(PyUnicode_DATA(pValue));
+    const size_t n = size_t(PyUnicode_GET_LENGTH(pValue));
+    if (memchr(p, 0, n)) return false;
+    strOut.assign(p, n);
+#else
+    const Py_UNICODE *p = PyUnicode_AS_UNICODE(pValue);
+    const size_t n = size_t(PyUnicode_GET_SIZE(pValue));
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] == 0 || p[i] >= 0x80) return false;
+    strOut.assign(p, p + n);
+#endif
+    return true;
 }
 
 // Starts the interpreter against the prefix it was built for (a service

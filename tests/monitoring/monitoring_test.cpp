@@ -80,6 +80,7 @@ TEST_F(Bridge, EachFieldAndEachCallFailsAloneToItsDefault) {
         {"e['EventNumber'] = -5", strOk + "00,0,Critical,05,1A" + strTexts},
         {"e['Severity'] = 5", strOk + "07,0,,05,1A" + strTexts},
         {"e['Message'] = u'Fan\\x002'", strOk + "07,0,Critical,05,1A" + strDates + ",Replace fan 2,"},
+        {"e['Message'] = u'\\u30d5\\u30a1\\u30f3 2'", strOk + "07,0,Critical,05,1A" + strDates + "\xA5\xD5\xA5\xA1\xA5\xF3 2,Replace fan 2,"},
         {"del e['Created']", strOk + "07,0,Critical,05,1A,2026-12-06 01:02:03,,Fan 2 failed,Replace fan 2,"},
         {"e['Updated'] = '2026-12-06'", strOk + "07,0,Critical,05,1A,,2026-12-05 00:00:00,Fan 2 failed,Replace fan 2,"},
         {"zavsmsrv.IML = (200, [None, e])", strOk + "00,0,,00,00,,,,,"}, {"zavsmsrv.IML = (200, [])", strFailed},
