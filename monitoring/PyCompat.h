@@ -118,23 +118,19 @@ inline ZavWideRead ZavPyReadWide(PyObject *pValue, std::wstring &strOut) {
 inline bool ZavPyReadAscii(PyObject *pValue, std::string &strOut) {
     if (!PyUnicode_Check(pValue)) return false;
 #if PY_MAJOR_VERSION >= 3
-    if (PyUnicode_READY(pValue) != 0) {
+    if (PyUnicode_READY(pValue) != 0 || !PyUnicode_IS_ASCII(pValue)) {
         PyErr_Clear();
         return false;
     }
-    if (!PyUnicode_IS_ASCII(pValue)) return false;
-    const char *p = static_cast<const char *>(PyUnicode_DATA(pValue));
-    const size_t n = size_t(PyUnicode_GET_LENGTH(pValue));
-    if (memchr(p, 0, n)) return false;
-    strOut.assign(p, n);
+    return ZavPyReadNarrow(pValue, strOut);  // an ASCII text's UTF-8 is its own buffer
 #else
     const Py_UNICODE *p = PyUnicode_AS_UNICODE(pValue);
     const size_t n = size_t(PyUnicode_GET_SIZE(pValue));
     for (size_t i = 0; i < n; ++i)
         if (p[i] == 0 || p[i] >= 0x80) return false;
     strOut.assign(p, p + n);
-#endif
     return true;
+#endif
 }
 
 // Starts the interpreter against the prefix it was built for (a service

@@ -35,6 +35,10 @@ std::map<HKEY, std::unique_ptr<ZavRegKey>> s_mapKeys;
 // Value files are a few bytes; anything larger is not one of ours.
 constexpr size_t kMaxValueFile = 65536;
 
+// A value file's temporary name is its own name with this (mkostemp's
+// template) added.
+constexpr char kTmpSuffix[] = ".tmpXXXXXX";
+
 std::string Upper(std::string s) {
     for (char &c : s)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
@@ -96,7 +100,7 @@ LONG Fail(int code) {
 // A temporary file beside strPath holding strContent, mode 0644, not synced
 // yet; strTmp gets its name. 0, or the errno (nothing left behind).
 int CreateTemporary(const std::string &strPath, const std::string &strContent, UniqueFd &fd, std::string &strTmp) {
-    strTmp = strPath + ".tmpXXXXXX";
+    strTmp = strPath + kTmpSuffix;
     std::vector<char> tmpl(strTmp.begin(), strTmp.end());
     tmpl.push_back('\0');
     fd.reset(mkostemp(tmpl.data(), O_CLOEXEC));
@@ -145,7 +149,7 @@ int ValueContent(DWORD dwType, const BYTE *lpData, DWORD cbData, std::string &st
 // the file behind (V_<NAME>.tmpXXXXXX). A write into the folder removes such
 // leftovers once they are old enough not to be another writer's work in
 // progress; the folder is read at most once a minute, as a leftover younger
-// than that is kept anyway, and a steady poll writes every few seconds.
+// than that is kept anyway, and a steady poll writes every cycle.
 void RemoveStaleTemporaries(const std::string &strDir) {
     constexpr time_t kStale = 60;
     static std::mutex s_mtxScan;
@@ -163,7 +167,7 @@ void RemoveStaleTemporaries(const std::string &strDir) {
     const time_t now = time(nullptr);
     while (dirent *e = readdir(d.get())) {
         const char *pszTmp = strstr(e->d_name, ".tmp");
-        if (strncmp(e->d_name, "V_", 2) != 0 || !pszTmp || strlen(pszTmp) != 10) continue;
+        if (strncmp(e->d_name, "V_", 2) != 0 || !pszTmp || strlen(pszTmp) != sizeof kTmpSuffix - 1) continue;
         const std::string strTmp = strDir + "/" + e->d_name;
         struct stat st {};
         if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kStale)
