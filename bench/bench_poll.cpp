@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "CheckedState.h"
 #include "LogFile.h"
 #include "Monitoring.h"
 #include "PyBridge.h"
@@ -26,7 +27,6 @@
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
-#include "ZavDateTime.h"
 #include "zavsmsrv.h"
 
 namespace {
@@ -34,6 +34,12 @@ namespace {
 bool g_bSmoke = false;
 std::string g_strScratch;
 PyObject *g_pModule = nullptr;  // owned for the whole run
+// What the monitoring thread would own.
+POLLSTATE g_tagPoll;
+CHECKEDSTATE g_tagChecked;
+CALLSTATUS g_tagCall;
+DWORD g_dwNewIndex = 0;
+IMLLIST &List() { return g_tagPoll.tagImlList; }
 
 long RssKb() {
     std::ifstream in("/proc/self/status");
@@ -58,11 +64,9 @@ void Prepare(long n) {
 }
 
 void ResetState() {
-    ClearImlList();
-    g_dwServiceStart = 1;
-    g_tagCheckedIml = IMLINFO();
-    g_strCheckedTime.clear();
-    g_strServiceStartTime.clear();
+    ClearImlList(List());
+    g_tagChecked = CHECKEDSTATE();
+    g_tagPoll.strServiceStartTime.clear();
     g_bCurrentReport = 1;
 }
 
@@ -153,11 +157,11 @@ void BM_GetImlList(benchmark::State &state) {
     const long before = RssKb();
     long during = 0;
     for (auto _ : state) {
-        if (GetImlList(g_pModule) != 1) abort();
+        if (GetImlList(g_pModule, List(), g_tagCall) != 1) abort();
         state.PauseTiming();
         during = RssKb();
         state.ResumeTiming();
-        ClearImlList();
+        ClearImlList(List());
     }
     const long after = RssKb();
     state.counters["per_entry"] =
@@ -171,33 +175,35 @@ void BM_GetImlList(benchmark::State &state) {
 void SteadyList(long n) {
     Prepare(n);
     ResetState();
-    if (GetImlList(g_pModule) != 1) abort();
-    g_tagCheckedIml = g_tagImlList[n - 1];
-    g_tagCheckedIml.strSeverity.clear();
-    g_tagCheckedIml.strMessage.clear();
-    g_tagCheckedIml.strRecommendedAction.clear();
-    g_strCheckedTime = "2026-12-08 00:00:00";
+    if (GetImlList(g_pModule, List(), g_tagCall) != 1) abort();
+    IMLINFO &c = g_tagChecked.tagIml;
+    c = List().vecRecords[size_t(n - 1)];
+    c.strSeverity.clear();
+    c.strMessage.clear();
+    c.strRecommendedAction.clear();
+    g_tagChecked.strTime = "2026-12-08 00:00:00";
 }
 
 void BM_SearchNewEventNumber(benchmark::State &state) {
     const long n = state.range(0);
     SteadyList(n);
     for (auto _ : state) {
-        if (SearchNewEventNumber() != 1 || g_dwNewEventIndex != DWORD(n)) abort();
+        if (SearchNewEventNumber(List(), g_tagChecked, g_dwNewIndex) != 1 || g_dwNewIndex != DWORD(n)) abort();
     }
     state.counters["per_entry"] =
         benchmark::Counter(double(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    ClearImlList();
+    ClearImlList(List());
 }
 
 void BM_PassSteady(benchmark::State &state) {
     const long n = state.range(0);
     SteadyList(n);
-    g_dwNewEventIndex = DWORD(n);
-    for (auto _ : state) CheckAndReportIml();
+    g_dwNewIndex = DWORD(n);
+    for (auto _ : state)
+        CheckAndReportIml(List(), g_dwNewIndex, g_tagChecked, g_tagPoll.strServiceStartTime, g_tagPoll.tagResult.vecOutcomes);
     state.counters["per_entry"] =
         benchmark::Counter(double(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    ClearImlList();
+    ClearImlList(List());
 }
 
 // The monitoring thread's whole poll, steady state (nothing new): module
@@ -205,12 +211,12 @@ void BM_PassSteady(benchmark::State &state) {
 void BM_PollSteady(benchmark::State &state) {
     const long n = state.range(0);
     SteadyList(n);
-    const IMLINFO checked = g_tagCheckedIml;
-    ClearImlList();
+    const IMLINFO checked = g_tagChecked.tagIml;
+    ClearImlList(List());
     FreshScratch();
     for (auto _ : state) {
-        g_tagCheckedIml = checked;
-        if (MonitoringPoll() != 1) abort();
+        g_tagChecked.tagIml = checked;
+        if (MonitoringPoll(g_tagPoll, g_tagChecked) != 1) abort();
     }
     state.counters["per_entry"] =
         benchmark::Counter(double(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
@@ -225,15 +231,15 @@ void BM_PassFirstStart(benchmark::State &state) {
         state.PauseTiming();
         ResetState();
         FreshScratch();
-        g_dwServiceStart = 0;
+        g_tagChecked.dwServiceStart = 0;
         g_bCurrentReport = 0;
-        g_strServiceStartTime = "2026-12-08 00:00:00";
-        if (GetImlList(g_pModule) != 1) abort();
-        g_dwNewEventIndex = 0;
+        g_tagPoll.strServiceStartTime = "2026-12-08 00:00:00";
+        if (GetImlList(g_pModule, List(), g_tagCall) != 1) abort();
+        g_dwNewIndex = 0;
         state.ResumeTiming();
-        CheckAndReportIml();
+        CheckAndReportIml(List(), g_dwNewIndex, g_tagChecked, g_tagPoll.strServiceStartTime, g_tagPoll.tagResult.vecOutcomes);
         state.PauseTiming();
-        ClearImlList();
+        ClearImlList(List());
         state.ResumeTiming();
     }
     state.counters["per_entry"] =
@@ -263,7 +269,7 @@ void BM_SetCheckedImlInfo(benchmark::State &state) {
     t.wEventCode = 2;
     for (auto _ : state) {
         ++t.dwEventNumber;
-        if (!SetCheckedImlInfo(t)) abort();
+        if (!SetCheckedImlInfo(g_tagChecked, t)) abort();
     }
 }
 
@@ -339,6 +345,7 @@ int main(int argc, char **argv) {
     SetRegistryRoot(g_strScratch + "/registry");
     g_strZavDir = g_strScratch + "/inst";
     g_strLogFilePath = g_strZavDir + "/log/zavsmflw.log";
+    g_strDatFilePath = g_strZavDir + ZAV_DAT_FILE;
     g_dwLogLevel = 3;  // the default level
     FreshScratch();
     for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();

@@ -7,7 +7,6 @@
 #include "Reg.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
-#include "zavsmsrv.h"
 
 std::string g_strLogFilePath;
 DWORD g_dwLogLevel = ZAV_DEFAULT_LOG_LEVEL;
@@ -16,6 +15,7 @@ DWORD g_dwLogGeneration = ZAV_DEFAULT_LOG_GENERATION;
 DWORD g_dwLogCurrentSize = 0;
 int g_bLogBackup = 0;
 
+std::string g_strDatFilePath;
 DWORD g_dwDatMaxSize = ZAV_DEFAULT_DAT_MAX_SIZE;
 DWORD g_dwDatGeneration = ZAV_DEFAULT_DAT_GENERATION;
 DWORD g_dwDatCurrentSize = 0;
@@ -34,10 +34,6 @@ DWORD SizeSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
 DWORD NumberSetting(const char *pszKey, const char *pszName, DWORD dwDefault) {
     DWORD dw = 0;
     return GetRegValue(pszKey, pszName, dw) ? dw : dwDefault;
-}
-
-std::string DatPath() {
-    return g_strZavDir + ZAV_DAT_FILE;
 }
 
 }  // namespace
@@ -124,13 +120,14 @@ void GetTraceLogInfo() {
     ZTRACE(0, kModule, "CurrentSize : %d", int(g_dwLogCurrentSize));
 }
 
-void GetBackupDatInfo() {
+void GetBackupDatInfo(const std::string &strZavDir) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
+    g_strDatFilePath = strZavDir + ZAV_DAT_FILE;
     g_dwDatGeneration =
         ClampGeneration(NumberSetting(ZAV_PARAMETERS_KEY, "NumberOfBackup", ZAV_DEFAULT_DAT_GENERATION));
     g_dwDatMaxSize = SizeSetting(ZAV_PARAMETERS_KEY, "MaxDatSize", ZAV_DEFAULT_DAT_MAX_SIZE);
-    g_dwDatCurrentSize = GetLogFileSize(DatPath());
+    g_dwDatCurrentSize = GetLogFileSize(g_strDatFilePath);
     g_bDatBackup = g_dwDatCurrentSize > g_dwDatMaxSize ? 1 : 0;
     WriteLog("Size=" + IntToString(int(g_dwDatCurrentSize), 10, 1), "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
     WriteLog("End", "GetBackupDatInfo", LOG_LEVEL_DEBUG, 0);
@@ -140,10 +137,10 @@ void GetBackupDatInfo() {
     ZTRACE(0, kModule, "<");
 }
 
-void WriteDat(std::string strRecord) {
+int WriteDat(std::string strRecord) {
     WriteLog("Start", "WriteDat", LOG_LEVEL_DEBUG, 0);
-    if (strRecord.empty()) return;
-    const std::string strPath = DatPath();
+    if (strRecord.empty()) return 0;
+    const std::string &strPath = g_strDatFilePath;
     if (g_bDatBackup == 1) {
         WriteLog("zavsmsel.log", "BackupFile", LOG_LEVEL_INFO, 0);
         BackupFile(strPath, g_dwDatGeneration);
@@ -156,9 +153,23 @@ void WriteDat(std::string strRecord) {
     if (const int nError = AppendToFile(strPath, strRecord, true)) {
         // The write's own error: it describes the failure, unlike a stale code.
         WriteLog("0x" + IntToString(nError, 16, 1), "WriteDat", LOG_LEVEL_ERROR, 0);
-        return;
+        return 0;
     }
     g_dwDatCurrentSize = DWORD(g_dwDatCurrentSize + DWORD(strRecord.size() - 1) + 2u);
     g_bDatBackup = g_dwDatCurrentSize > g_dwDatMaxSize ? 1 : 0;
     WriteLog("End", "WriteDat", LOG_LEVEL_DEBUG, 0);
+    return 1;
+}
+
+void TraceImlInfo(DWORD dwLevel, const char *pszModule, const char *pszFunction, const IMLINFO &t, bool bChecked) {
+    if (dwLevel == 0 && !g_bTraceDetail) return;
+    const char *p = bChecked ? "Checked " : "";
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sEventNumber : %d", p, int(t.dwEventNumber));
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sRepaired : %d", p, int(t.dwRepaired));
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sEventClass : 0x%04x", p, unsigned(t.wEventClass));
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sEventCode : 0x%04x", p, unsigned(t.wEventCode));
+    // The checked entry keeps no severity.
+    if (!bChecked) TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "Severity : %s", t.strSeverity.c_str());
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sCreated : %s", p, t.strCreated.c_str());
+    TraceLog(dwLevel, pszModule, pszFunction, __LINE__, "%sUpdated : %s", p, t.strUpdated.c_str());
 }

@@ -22,6 +22,7 @@ extern DWORD g_dwLogCurrentSize;
 extern int g_bLogBackup;
 
 // Written by GetBackupDatInfo (main thread); counters by WriteDat (monitoring thread).
+extern std::string g_strDatFilePath;
 extern DWORD g_dwDatMaxSize;
 extern DWORD g_dwDatGeneration;
 extern DWORD g_dwDatCurrentSize;
@@ -37,8 +38,14 @@ void BackupFile(std::string strPath, DWORD dwGeneration);
 DWORD GetLogFileSize(std::string strPath);
 void GetTraceLogInfo();
 
-void GetBackupDatInfo();
-void WriteDat(std::string strRecord);
+// The data file's settings, and its path below the install folder.
+void GetBackupDatInfo(const std::string &strZavDir);
+// 1 when the record was written (and synced).
+int WriteDat(std::string strRecord);
+
+// The fields of an entry, one trace record each, under the caller's source
+// and function name; bChecked: the checked entry (prefixed, no severity).
+void TraceImlInfo(DWORD dwLevel, const char *pszModule, const char *pszFunction, const IMLINFO &tagIml, bool bChecked);
 
 // Composes one operation-log line (without its line feed).
 std::string FormatLogLine(const SYSTEMTIME &st, const std::string &strMessage, const std::string &strFunction,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "NTwin32.h"
 #include "ProcUtil.h"
@@ -22,6 +23,74 @@ struct IMLINFO {
     std::string strSeverity;
     std::string strMessage;
     std::string strRecommendedAction;
+};
+
+// The entry list of one poll, owned by the monitoring thread and filled by
+// the bridge: the entries are vecRecords[0] to [dwMaxIndex - 1]. The records
+// stay allocated from one poll to the next with their text buffers (freeing
+// them after every poll made the next allocate and fault them all in again),
+// so a record past dwMaxIndex may hold an older poll's values.
+struct IMLLIST {
+    std::vector<IMLINFO> vecRecords;
+    DWORD dwMaxIndex = 0;
+};
+
+// Where monitoring stopped, persisted under the Parameters key: the last
+// checked entry ("Read..." values), the controller time of the last
+// successful poll ("CheckedTime") and the first-start flag ("ServiceStart",
+// 0 on the first start). The main thread reads the flag at start-up and
+// hands the record to the monitoring thread, which alone uses it afterwards.
+struct CHECKEDSTATE {
+    IMLINFO tagIml;
+    std::string strTime;
+    DWORD dwServiceStart = 1;
+};
+
+// How one call of the controller module ended.
+enum { CALL_NOT_MADE, CALL_RETURNED, CALL_EXCEPTION, CALL_INVALID };
+struct CALLSTATUS {
+    int nEnd = CALL_NOT_MADE;
+    int nStatus = 0;  // the status the module returned (CALL_RETURNED)
+};
+
+// What the pass decided for one entry. Entries it skips (seen and not
+// updated since) are ENTRY_SKIPPED and nothing else is set.
+enum { ENTRY_SKIPPED, ENTRY_NEW, ENTRY_UPDATED };
+// Why an entry the pass handled was not reported.
+enum {
+    REPORT_NONE,              // skipped: nothing decided
+    REPORT_SENT,
+    REPORT_NOT_TARGET,        // not in the definition file
+    REPORT_BAD_CLASS_OR_CODE, // no event ID for its class and code
+    REPORT_PAST_FIRST_START,  // a past entry on the first start: recorded only
+    REPORT_BAD_SEVERITY,      // a severity that has no event ID
+    REPORT_REFUSED            // ReportEventlog refused it
+};
+// The entry's severity as alerts are counted: repaired first.
+enum { SEVERITY_OTHER, SEVERITY_OK, SEVERITY_WARNING, SEVERITY_CRITICAL, SEVERITY_REPAIRED };
+struct ENTRYOUTCOME {
+    DWORD dwIndex = 0;
+    DWORD dwEventNumber = 0;
+    int nState = ENTRY_SKIPPED;
+    bool bRecorded = false;  // its event data record was written
+    bool bTarget = false;
+    bool bPast = false;      // reported (or held back) as a past report
+    int nReport = REPORT_NONE;
+    int nSeverity = SEVERITY_OTHER;
+    DWORD dwEventID = 0;     // what it was reported under, or 0
+    bool bStored = false;    // the checked entry moved to it
+    std::string strMessage;  // the bytes handed to SendIndication
+};
+
+// One poll as the monitoring thread ran it.
+struct POLLRESULT {
+    int bFetched = 0;  // ExecutePythonScript's result
+    std::string strTime;  // the controller time of the poll, or empty
+    CALLSTATUS tagDateTimeCall, tagImlCall;
+    DWORD dwEntries = 0;  // entries in the list get_iml returned
+    int bSearched = 0;    // SearchNewEventNumber's result
+    DWORD dwNewEventIndex = 0;
+    std::vector<ENTRYOUTCOME> vecOutcomes;  // one per entry of the list, when the pass ran
 };
 
 // One row of the definition table.
@@ -55,6 +124,7 @@ typedef int (*SENDINDICATION)(INDICATIONINFO);
 #define ZAV_PARAMETERS_KEY "SYSTEM\\CurrentControlSet\\Services\\ZAVSystemManagementService\\Parameters"
 #define ZAV_LOG_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv"
 #define ZAV_REPORT_TABLE_KEY "SOFTWARE\\KYM\\ZAVALERTMAN\\REPORTTABLE\\EVENTLOG\\APPLICATION\\ZAVCOMMONSERVICE\\"
+#define ZAV_INTERNAL_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv_internal"
 // The trace settings are read as value files before anything else exists.
 #define ZAV_INTERNAL_REG_DIR ZAV_INSTALL_DIR "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL"
 

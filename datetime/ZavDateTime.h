@@ -1,13 +1,8 @@
-// Controller clock and the persisted checked time. Time texts are empty or
-// exactly 19 characters ("YYYY-MM-DD hh:mm:ss"), compared byte-wise.
+// Time texts: empty or exactly 19 characters ("YYYY-MM-DD hh:mm:ss"),
+// compared byte-wise. The controller's clock is read by the bridge, which
+// hands the text here; the checked time is part of the checked state.
 #pragma once
 
 #include <string>
 
-struct _object;
-typedef _object PyObject;
-
 std::string ConvertTimeString(std::string strText);
-std::string GetCurrentDateTime(PyObject *pModule);
-std::string GetCheckedTime();
-int SetCheckedTime(std::string strText);

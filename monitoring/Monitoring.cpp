@@ -1,35 +1,17 @@
 #include "Monitoring.h"
 
-#include <new>
-#include <vector>
-
+#include "CheckedState.h"
 #include "LogFile.h"
 #include "PyBridge.h"
 #include "Report.h"
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
-#include "ZavDateTime.h"
 #include "zavsmsrv.h"
-
-IMLINFO *g_tagImlList = nullptr;
-DWORD g_dwMaxIndex = 0;
-DWORD g_dwNewEventIndex = 0;
-IMLINFO g_tagCheckedIml;
-std::string g_strCheckedTime;
-std::string g_strServiceStartTime;
-TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 
 namespace {
 
 const char *kModule = "Monitoring";
-
-// Storage behind g_tagImlList, kept from one poll to the next with the
-// records' text buffers: freeing it after every poll made the next poll
-// allocate and fault it all in again.
-std::vector<IMLINFO> s_vecImlList;
-
-void ReleaseImlList() { std::vector<IMLINFO>().swap(s_vecImlList); }
 
 // 1 while the stop event is not signalled.
 int StillRunning() { return WaitForSingleObject(g_hServerStopEvent.load(), 0) == WAIT_TIMEOUT; }
@@ -39,143 +21,153 @@ bool TimeEarlier(const std::string &a, const std::string &b) { return a.compare(
 
 // Starts the interpreter and loads the checked state; 0 when the thread
 // must shut down without polling.
-int StartUpThread() {
-    if (!ZavPyInitialize()) {
+int StartUpThread(CHECKEDSTATE &tagChecked) {
+    switch (StartScriptInterpreter()) {
+    case SCRIPT_INIT_FAILED:
         (void)ReportEventlog(ZAV_EVENT_SERVICE_ERROR, "Unable to Initialize Python Module", "", 0);
         WriteLog("Fail", "Py_Initialize", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "Py_Initialize failed.");
         return 0;
-    }
-    if (!ZavPyRunStatement("import sys") ||
-        !ZavPyRunStatement("sys.path.append('" ZAV_SCRIPT_DIR "')")) {
+    case SCRIPT_PATH_FAILED:
         WriteLog("Fail", "PyRun_SimpleString", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "PyRun_SimpleString failed.");
         return 0;
+    case SCRIPT_STARTED:
+        break;
     }
     WriteLog("OK", "Py_Initialize", LOG_LEVEL_INFO, 0);
     ZTRACE(0, kModule, "Py_Initialize OK.");
-    (void)GetCheckedImlInfo();
-    g_strCheckedTime = GetCheckedTime();
+    LoadCheckedState(tagChecked);
     if (!StillRunning()) return 0;
     ZTRACE(3, kModule, "Start loop.");
     return 1;
 }
 
+// The entry's severity as alerts are counted: repaired first.
+int SeverityOf(const IMLINFO &tagIml) {
+    if (tagIml.dwRepaired == 1) return SEVERITY_REPAIRED;
+    if (tagIml.strSeverity == "Critical") return SEVERITY_CRITICAL;
+    if (tagIml.strSeverity == "Warning") return SEVERITY_WARNING;
+    if (tagIml.strSeverity == "OK") return SEVERITY_OK;
+    return SEVERITY_OTHER;
+}
+
+// Filters a recorded entry, decides past or current, and reports it when it
+// has an event ID; what was decided goes into o.
+void ReportEntry(const IMLINFO &tagIml, DWORD dwServiceStart, const std::string &strServiceStartTime,
+                 const std::string &strSummary, ENTRYOUTCOME &o) {
+    std::string strHeadline;
+    o.bTarget = IsTargetEvent(tagIml, strHeadline);
+    if (!o.bTarget) {
+        o.nReport = REPORT_NOT_TARGET;
+        return;
+    }
+    const int bPast = IsPastReport(tagIml.strUpdated, strServiceStartTime);
+    o.bPast = bPast == 1;
+    const DWORD dwEventID = CreateReportEventID(bPast, tagIml, dwServiceStart, &o.nReport);
+    if (dwEventID == 0) return;
+    o.dwEventID = dwEventID;
+    o.strMessage = CreateReportEventMessage(tagIml, strHeadline);
+    o.nReport = ReportEventlog(dwEventID, o.strMessage, strSummary, 1) == 1 ? REPORT_SENT : REPORT_REFUSED;
+}
+
 }  // namespace
 
-// One poll; 0 when a stop request was seen before the pass.
-int MonitoringPoll() {
+int MonitoringPoll(POLLSTATE &tagState, CHECKEDSTATE &tagChecked) {
     WriteLog("Check", "", LOG_LEVEL_INFO, 0);
-    std::string strTime;
-    if (ExecutePythonScript(strTime)) {
-        if (SearchNewEventNumber() == 1) {
-            ZTRACE(3, kModule, "New event index:%d", int(g_dwNewEventIndex));
+    POLLRESULT &r = tagState.tagResult;
+    r.tagDateTimeCall = r.tagImlCall = CALLSTATUS();
+    r.dwEntries = r.dwNewEventIndex = 0;
+    r.bSearched = 0;
+    r.vecOutcomes.clear();
+    r.bFetched = ExecutePythonScript(r, tagState.tagImlList, tagState.strServiceStartTime);
+    if (r.bFetched) {
+        r.bSearched = SearchNewEventNumber(tagState.tagImlList, tagChecked, r.dwNewEventIndex);
+        if (r.bSearched == 1) {
+            ZTRACE(3, kModule, "New event index:%d", int(r.dwNewEventIndex));
             if (!StillRunning()) return 0;
-            CheckAndReportIml();
+            CheckAndReportIml(tagState.tagImlList, r.dwNewEventIndex, tagChecked, tagState.strServiceStartTime,
+                              r.vecOutcomes);
         }
-        (void)SetCheckedTime(strTime);
-        g_strCheckedTime = strTime;
-        if (g_dwServiceStart == 0) {
-            g_dwServiceStart = 1;
-            (void)SetServiceStart();
-        }
+        RecordCheckedPoll(tagChecked, r.strTime);
     }
-    ClearImlList();
+    ClearImlList(tagState.tagImlList);
     return 1;
 }
 
-int AllocImlList(DWORD dwCount) {
-    ClearImlList();
-    // A list far larger than this poll's is not kept.
-    if (s_vecImlList.capacity() / 2 > dwCount) ReleaseImlList();
-    try {
-        s_vecImlList.resize(dwCount);
-    } catch (const std::bad_alloc &) {
-        ReleaseImlList();
-        return 0;
-    }
-    g_tagImlList = s_vecImlList.data();
-    g_dwMaxIndex = dwCount;
-    return 1;
-}
-
-void InitImlList(int nCount, int nFirst) {
+void ClearImlList(IMLLIST &tagImlList) {
     ZTRACE(0, kModule, ">");
-    for (int i = nFirst; i < nCount; ++i) {
-        g_tagImlList[i] = IMLINFO();
-    }
+    tagImlList.dwMaxIndex = 0;
     ZTRACE(0, kModule, "<");
 }
 
-void ClearImlList() {
-    ZTRACE(0, kModule, ">");
-    g_tagImlList = nullptr;
-    g_dwMaxIndex = 0;
-    g_dwNewEventIndex = 0;
-    ZTRACE(0, kModule, "<");
-}
-
-void *ZavMonitoringThread(void *) {
+void *ZavMonitoringThread(void *pArg) {
+    const MONITORINGARGS &tagArgs = *static_cast<const MONITORINGARGS *>(pArg);
+    CHECKEDSTATE &tagChecked = *tagArgs.pChecked;
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "ZavMonitoringThread", LOG_LEVEL_INFO, 0);
-    if (StartUpThread()) {
-        for (;;) {
-            if (!MonitoringPoll()) break;
-            WriteLog("Wait", "", LOG_LEVEL_INFO, 0);
-            if (WaitForSingleObject(g_hServerStopEvent.load(), g_dwMonitoringCycle) != WAIT_TIMEOUT) break;
+    {
+        POLLSTATE tagState;  // released before the interpreter ends
+        if (StartUpThread(tagChecked)) {
+            for (;;) {
+                if (!MonitoringPoll(tagState, tagChecked)) break;
+                WriteLog("Wait", "", LOG_LEVEL_INFO, 0);
+                if (WaitForSingleObject(g_hServerStopEvent.load(), g_dwMonitoringCycle) != WAIT_TIMEOUT) break;
+            }
         }
+        ClearImlList(tagState.tagImlList);
     }
-    ClearImlList();
-    ReleaseImlList();
     if (!ZavPyFinalize()) WriteLog("Fail", "Py_Finalize", LOG_LEVEL_ERROR, 1);
-    if (g_hExitThreadEvent) (void)SetEvent(g_hExitThreadEvent);
+    if (tagArgs.hExitThreadEvent) (void)SetEvent(tagArgs.hExitThreadEvent);
     WriteLog("End", "ZavMonitoringThread", LOG_LEVEL_INFO, 1);
     ZTRACE(0, kModule, "<");
     return nullptr;
 }
 
-int SearchNewEventNumber() {
+int SearchNewEventNumber(const IMLLIST &tagImlList, const CHECKEDSTATE &tagChecked, DWORD &dwNewEventIndex) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "SearchNewEventNumber", LOG_LEVEL_DEBUG, 0);
-    if (g_dwServiceStart == 0) {
-        g_dwNewEventIndex = 0;
+    const DWORD dwMaxIndex = tagImlList.dwMaxIndex;
+    const std::string &strCheckedTime = tagChecked.strTime;
+    if (tagChecked.dwServiceStart == 0) {
+        dwNewEventIndex = 0;
         ZTRACE(3, kModule, "<First start, NewEventIndex set to 0");
         return 1;
     }
-    const IMLINFO &c = g_tagCheckedIml;
+    const IMLINFO &c = tagChecked.tagIml;
     if (c.dwEventNumber == 0 && c.strCreated.empty() && c.wEventClass == 0 && c.wEventCode == 0) {
-        g_dwNewEventIndex = 0;
+        dwNewEventIndex = 0;
         WriteLog("Checked Info Not Found", "SearchNewEventNumber", LOG_LEVEL_INFO, 0);
         ZTRACE(3, kModule, "<Checked Info not found, NewEventIndex set to 0");
         return 1;
     }
-    for (DWORD i = 0; i < g_dwMaxIndex; ++i) {
-        const IMLINFO &e = g_tagImlList[i];
+    for (DWORD i = 0; i < dwMaxIndex; ++i) {
+        const IMLINFO &e = tagImlList.vecRecords[i];
         if (e.dwEventNumber != c.dwEventNumber) continue;
         if (e.strCreated == c.strCreated && e.wEventClass == c.wEventClass && e.wEventCode == c.wEventCode) {
-            g_dwNewEventIndex = i + 1;
-            ZTRACE(0, kModule, "<NewEventIndex : %d", int(g_dwNewEventIndex));
+            dwNewEventIndex = i + 1;
+            ZTRACE(0, kModule, "<NewEventIndex : %d", int(dwNewEventIndex));
             return 1;
         }
         break;  // the number was reused: only time can tell now
     }
     WriteLog("Match Event Not Found", "SearchNewEventNumber", LOG_LEVEL_INFO, 0);
     ZTRACE(3, kModule, "Match event not found,check the created time");
-    if (g_strCheckedTime.empty()) {
+    if (strCheckedTime.empty()) {
         WriteLog("Checked Time Not Found", "SearchNewEventNumber", LOG_LEVEL_INFO, 0);
         ZTRACE(3, kModule, "<Checked time not found");
         return 0;
     }
-    for (DWORD i = 0; i < g_dwMaxIndex; ++i) {
-        const IMLINFO &e = g_tagImlList[i];
+    for (DWORD i = 0; i < dwMaxIndex; ++i) {
+        const IMLINFO &e = tagImlList.vecRecords[i];
         if (e.strCreated.empty()) continue;
-        if (!TimeEarlier(e.strCreated, g_strCheckedTime)) {
-            g_dwNewEventIndex = i;
+        if (!TimeEarlier(e.strCreated, strCheckedTime)) {
+            dwNewEventIndex = i;
             ZTRACE(0, kModule, "<NewEventIndex : %d", int(i));
             return 1;
         }
     }
-    g_dwNewEventIndex = g_dwMaxIndex;
+    dwNewEventIndex = dwMaxIndex;
     WriteLog("New Event Not Found", "SearchNewEventNumber", LOG_LEVEL_INFO, 0);
     ZTRACE(3, kModule, "New event not found");
     ZTRACE(3, kModule, "<");
@@ -204,27 +196,28 @@ std::string MakeDatRecord(const IMLINFO &t, const std::string &strSummary) {
     return s;
 }
 
-void CheckAndReportIml() {
+void CheckAndReportIml(const IMLLIST &tagImlList, DWORD dwNewEventIndex, CHECKEDSTATE &tagChecked,
+                       const std::string &strServiceStartTime, std::vector<ENTRYOUTCOME> &vecOutcomes) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "CheckAndReportIml", LOG_LEVEL_DEBUG, 0);
-    for (DWORD i = 0; i < g_dwMaxIndex; ++i) {
-        const IMLINFO &tagIml = g_tagImlList[i];
-        ZTRACE(0, kModule, "Report Loop. Index : %d, Number : %d", int(i), int(tagIml.dwEventNumber));
-        const int bNew = i >= g_dwNewEventIndex ? 1 : 0;
-        if (!IsUpdatedEvent(tagIml, bNew)) continue;
+    vecOutcomes.clear();
+    const DWORD dwMaxIndex = tagImlList.dwMaxIndex;
+    for (DWORD i = 0; i < dwMaxIndex; ++i) {
+        const IMLINFO &tagIml = tagImlList.vecRecords[i];
+        vecOutcomes.emplace_back();
+        ENTRYOUTCOME &o = vecOutcomes.back();
+        o.dwIndex = i;
+        o.dwEventNumber = tagIml.dwEventNumber;
+        ZTRACE(0, kModule, "Report Loop. Index : %d, Number : %d", int(o.dwIndex), int(o.dwEventNumber));
+        const int bNew = i >= dwNewEventIndex ? 1 : 0;
+        if (!IsUpdatedEvent(tagChecked, tagIml, bNew)) continue;
+        o.nState = bNew ? ENTRY_NEW : ENTRY_UPDATED;
+        o.nSeverity = SeverityOf(tagIml);
         const std::string strSummary = MakeSummary(tagIml);
-        WriteDat(MakeDatRecord(tagIml, strSummary));
+        o.bRecorded = WriteDat(MakeDatRecord(tagIml, strSummary)) == 1;
         WriteLog(strSummary, "CheckAndReportIml", LOG_LEVEL_INFO, 0);
-        std::string strHeadline;
-        if (IsTargetEvent(tagIml, strHeadline)) {
-            const int bPast = IsPastReport(tagIml.strUpdated);
-            const DWORD dwEventID = CreateReportEventID(bPast, tagIml);
-            if (dwEventID != 0) {
-                const std::string strMessage = CreateReportEventMessage(tagIml, strHeadline);
-                (void)ReportEventlog(dwEventID, strMessage, strSummary, 1);
-            }
-        }
-        if (bNew == 1 || i == g_dwMaxIndex - 1) (void)SetCheckedImlInfo(tagIml);
+        ReportEntry(tagIml, tagChecked.dwServiceStart, strServiceStartTime, strSummary, o);
+        if (bNew == 1 || i == dwMaxIndex - 1) o.bStored = SetCheckedImlInfo(tagChecked, tagIml);
     }
     g_bCurrentReport = 1;
     WriteLog("End", "CheckAndReportIml", LOG_LEVEL_DEBUG, 0);

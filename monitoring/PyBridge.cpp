@@ -6,9 +6,9 @@
 
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "LogFile.h"
-#include "Monitoring.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
 #include "ZavDateTime.h"
@@ -16,6 +16,8 @@
 namespace {
 
 const char *kModule = "Monitoring";
+// The clock's records keep the source name they have always had.
+const char *kClockModule = "ZavDateTime";
 
 // The interpreter's message for the pending exception goes to the trace (so
 // an administrator can see why the module failed), then the indicator is
@@ -267,9 +269,8 @@ int CheckPyDataI(int nValue, const char *pszName, int nMax, int nMin) {
 
 namespace {
 
-void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
+void ParsePyListItem(IMLINFO &tagIml, PyObject *pItem, const ItemKeys &keys) {
     ZTRACE(0, kModule, ">");
-    IMLINFO &tagIml = g_tagImlList[dwIndex];
     const int nNumber = GetPyDataI(pItem, keys.number.get(), "EventNumber");
     tagIml.dwEventNumber = nNumber < 0 ? 0 : DWORD(nNumber);
     if (nNumber < 0) {
@@ -289,19 +290,13 @@ void ParsePyListItem(DWORD dwIndex, PyObject *pItem, const ItemKeys &keys) {
     tagIml.wEventCode = WORD(CheckPyDataI(GetPyDataI(pItem, keys.code.get(), "Code"), "Code", 65535, 1));
     tagIml.dwRepaired = GetPyDataI(pItem, keys.repaired.get(), "Repaired") != 0 ? 1 : 0;
 
-    ZTRACE(0, kModule, "EventNumber : %d", int(tagIml.dwEventNumber));
-    ZTRACE(0, kModule, "Repaired : %d", int(tagIml.dwRepaired));
-    ZTRACE(0, kModule, "EventClass : 0x%04x", unsigned(tagIml.wEventClass));
-    ZTRACE(0, kModule, "EventCode : 0x%04x", unsigned(tagIml.wEventCode));
-    ZTRACE(0, kModule, "Severity : %s", tagIml.strSeverity.c_str());
-    ZTRACE(0, kModule, "Created : %s", tagIml.strCreated.c_str());
-    ZTRACE(0, kModule, "Updated : %s", tagIml.strUpdated.c_str());
+    TraceImlInfo(0, kModule, "ParsePyListItem", tagIml, false);
     ZTRACE(0, kModule, "<");
 }
 
 // Fills the entry list from the dictionaries of pList (borrowed); stops at
 // the first item that cannot be taken. The number of records read whole.
-Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
+Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize, IMLLIST &tagImlList) {
     const ItemKeys keys;
     for (Py_ssize_t i = 0; i < nSize; ++i) {
         try {
@@ -315,7 +310,7 @@ Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
             // Held while its fields are read: a hostile key lookup may shrink the list.
             Py_INCREF(pItem);
             PyRef hold(pItem);
-            ParsePyListItem(DWORD(i), pItem, keys);
+            ParsePyListItem(tagImlList.vecRecords[size_t(i)], pItem, keys);
         } catch (...) {
             PyErr_Clear();
             WriteLog("Fail", "PyList_GetItem", LOG_LEVEL_ERROR, 0);
@@ -326,12 +321,54 @@ Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize) {
     return nSize;
 }
 
+// How a module call ended, for the caller's own log lines.
+enum ScriptCall { SCRIPT_OK, SCRIPT_CALL_FAILED, SCRIPT_NULL, SCRIPT_PARSE_FALSE, SCRIPT_PARSE_FAILED };
+
+// Calls pszName() of the module and parses the returned tuple with pszFormat
+// ("is" or "iO") into nStatus and *pValue, borrowed from result. After
+// SCRIPT_NULL the interpreter's exception is pending: the caller clears it.
+ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, PyRef &result,
+                              int &nStatus, void *pValue) {
+    PyObject *pResult = nullptr;
+    try {
+        pResult = PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
+    } catch (...) {
+        return SCRIPT_CALL_FAILED;
+    }
+    if (!pResult) return SCRIPT_NULL;
+    result = PyRef(pResult);
+    try {
+        if (!PyArg_ParseTuple(pResult, pszFormat, &nStatus, pValue)) {
+            PyErr_Clear();
+            nStatus = 0;
+            return SCRIPT_PARSE_FALSE;
+        }
+    } catch (...) {
+        PyErr_Clear();
+        return SCRIPT_PARSE_FAILED;
+    }
+    return SCRIPT_OK;
+}
+
+// A call that raised or gave nothing is an exception; an answer of the wrong
+// shape is invalid; otherwise the module's own status.
+CALLSTATUS CallStatusOf(ScriptCall call, int nStatus) {
+    CALLSTATUS tagCall;
+    tagCall.nEnd = call == SCRIPT_OK ? CALL_RETURNED
+                   : (call == SCRIPT_CALL_FAILED || call == SCRIPT_NULL) ? CALL_EXCEPTION
+                                                                         : CALL_INVALID;
+    tagCall.nStatus = call == SCRIPT_OK ? nStatus : 0;
+    return tagCall;
+}
+
 // 1 when the entry list holds the entries of a successful get_iml.
-int FillImlList(PyObject *pModule) {
-    ScriptResult result;
+int FillImlList(PyObject *pModule, IMLLIST &tagImlList, CALLSTATUS &tagCall) {
+    PyRef result;
     int nStatus = 0;
     PyObject *pList = nullptr;
-    switch (CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList)) {
+    const ScriptCall call = CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList);
+    tagCall = CallStatusOf(call, nStatus);
+    switch (call) {
     case SCRIPT_CALL_FAILED:
         WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "PyObject_CallMethod failed.");
@@ -355,20 +392,23 @@ int FillImlList(PyObject *pModule) {
         return 0;
     }
     Py_ssize_t nSize = PyList_Size(pList);
-    if (nSize < 0) PyErr_Clear();
+    if (nSize < 0) {
+        PyErr_Clear();
+        tagCall.nEnd = CALL_INVALID;  // status 200, but no list
+    }
     if (nSize > Py_ssize_t(0x7FFFFFFF)) nSize = 0x7FFFFFFF;  // more than the record counters hold
     WriteLog("Size=" + IntToString(int(nSize), 10, 1), "PyList_Size", LOG_LEVEL_DEBUG, 0);
     ZTRACE(3, kModule, "PyList_Size : %d", int(nSize));
     if (nSize < 1) return 0;
-    if (!AllocImlList(DWORD(nSize))) {
+    if (!AllocImlList(tagImlList, DWORD(nSize))) {
         WriteLog("Alloc", "GetImlList", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "entry list of %d records not allocated.", int(nSize));
         return 0;
     }
     // A record read whole has every field set from its entry; only those the
     // walk did not reach may still hold the last poll's values.
-    const Py_ssize_t nRead = ReadImlItems(pList, nSize);
-    InitImlList(int(nSize), int(nRead));
+    const Py_ssize_t nRead = ReadImlItems(pList, nSize, tagImlList);
+    InitImlList(tagImlList, int(nSize), int(nRead));
     return 1;
 }
 
@@ -394,46 +434,39 @@ PyRef ImportScriptModule() {
 
 }  // namespace
 
-ScriptResult::~ScriptResult() { Py_XDECREF(m_p); }
-
-void ScriptResult::reset(PyObject *p) {
-    Py_XDECREF(m_p);
-    m_p = p;
-}
-
-ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, ScriptResult &result,
-                              int &nStatus, void *pValue) {
-    PyObject *pResult = nullptr;
-    try {
-        pResult = PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
-    } catch (...) {
-        return SCRIPT_CALL_FAILED;
-    }
-    if (!pResult) return SCRIPT_NULL;
-    result.reset(pResult);
-    try {
-        if (!PyArg_ParseTuple(pResult, pszFormat, &nStatus, pValue)) {
-            PyErr_Clear();
-            nStatus = 0;
-            return SCRIPT_PARSE_FALSE;
-        }
-    } catch (...) {
-        PyErr_Clear();
-        return SCRIPT_PARSE_FAILED;
-    }
-    return SCRIPT_OK;
-}
-
-void ClearScriptError(const char *pszFunction) {
-    if (pszFunction)
-        TraceAndClearPyError(pszFunction);
-    else
-        PyErr_Clear();
-}
-
-void ParsePyListItem(DWORD dwIndex, PyObject *pItem) {
+void ParsePyListItem(IMLINFO &tagIml, PyObject *pItem) {
     const ItemKeys keys;
-    ParsePyListItem(dwIndex, pItem, keys);
+    ParsePyListItem(tagIml, pItem, keys);
+}
+
+int AllocImlList(IMLLIST &tagImlList, DWORD dwCount) {
+    std::vector<IMLINFO> &vec = tagImlList.vecRecords;
+    tagImlList.dwMaxIndex = 0;
+    // A list far larger than this poll's is not kept.
+    if (vec.capacity() / 2 > dwCount) std::vector<IMLINFO>().swap(vec);
+    try {
+        vec.resize(dwCount);
+    } catch (const std::bad_alloc &) {
+        std::vector<IMLINFO>().swap(vec);
+        return 0;
+    }
+    tagImlList.dwMaxIndex = dwCount;
+    return 1;
+}
+
+void InitImlList(IMLLIST &tagImlList, int nCount, int nFirst) {
+    ZTRACE(0, kModule, ">");
+    for (int i = nFirst; i < nCount; ++i) {
+        tagImlList.vecRecords[size_t(i)] = IMLINFO();
+    }
+    ZTRACE(0, kModule, "<");
+}
+
+ScriptStart StartScriptInterpreter() {
+    if (!ZavPyInitialize()) return SCRIPT_INIT_FAILED;
+    if (!ZavPyRunStatement("import sys") || !ZavPyRunStatement("sys.path.append('" ZAV_SCRIPT_DIR "')"))
+        return SCRIPT_PATH_FAILED;
+    return SCRIPT_STARTED;
 }
 
 int CheckScriptModule() {
@@ -445,30 +478,76 @@ int CheckScriptModule() {
     }
 }
 
-int GetImlList(PyObject *pModule) {
+int GetImlList(PyObject *pModule, IMLLIST &tagImlList, CALLSTATUS &tagCall) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "GetImlList", LOG_LEVEL_DEBUG, 0);
-    const int nResult = FillImlList(pModule);
+    const int nResult = FillImlList(pModule, tagImlList, tagCall);
     WriteLog("End", "GetImlList", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "<");
     return nResult;
 }
 
-int ExecutePythonScript(std::string &strTime) {
+std::string GetCurrentDateTime(PyObject *pModule, CALLSTATUS &tagCall) {
+    ZTRACE(0, kClockModule, ">");
+    WriteLog("Start", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    std::string strResult;
+    PyRef result;
+    int nStatus = 0;
+    const char *pszText = nullptr;  // borrowed from the result
+    const ScriptCall call = CallScriptFunction(pModule, "get_datetime", "is", result, nStatus, &pszText);
+    tagCall = CallStatusOf(call, nStatus);
+    switch (call) {
+        case SCRIPT_CALL_FAILED:
+            WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kClockModule, "PyObject_CallMethod failed.");
+            break;
+        case SCRIPT_NULL:
+            PyErr_Clear();
+            WriteLog("DateTime NULL", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kClockModule, "PyObject_CallMethod NULL.");
+            break;
+        case SCRIPT_PARSE_FALSE:
+            WriteLog("DateTime False", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kClockModule, "PyArg_ParseTuple get DataTime false.");
+            break;
+        case SCRIPT_PARSE_FAILED:
+            WriteLog("DateTime Fail", "PyArg_ParseTuple", LOG_LEVEL_ERROR, 0);
+            ZTRACE(1, kClockModule, "PyArg_ParseTuple get DataTime failed.");
+            break;
+        case SCRIPT_OK:
+            if (nStatus != 200) {
+                WriteLog("DateTime Status=" + IntToString(nStatus, 10, 1), "CallMethod", LOG_LEVEL_ERROR, 0);
+                ZTRACE(1, kClockModule, "SateTime Status : %d", nStatus);
+            } else if (pszText) {
+                strResult = ConvertTimeString(std::string(pszText));
+            }
+            break;
+    }
+    result = PyRef();
+    WriteLog(strResult, "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    WriteLog("End", "GetCurrentDateTime", LOG_LEVEL_DEBUG, 0);
+    ZTRACE(0, kClockModule, "GetCurrentDateTime : %s", strResult.c_str());
+    ZTRACE(0, kClockModule, "<");
+    return strResult;
+}
+
+int ExecutePythonScript(POLLRESULT &tagPoll, IMLLIST &tagImlList, std::string &strServiceStartTime) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "ExecutePythonScript", LOG_LEVEL_DEBUG, 0);
+    std::string &strTime = tagPoll.strTime;
     strTime.clear();
     int nResult = 0;
     try {
         const PyRef module = ImportScriptModule();
-        if (module) strTime = GetCurrentDateTime(module.get());
+        if (module) strTime = GetCurrentDateTime(module.get(), tagPoll.tagDateTimeCall);
         if (!strTime.empty()) {
-            if (g_strServiceStartTime.empty()) {
-                g_strServiceStartTime = strTime;
+            if (strServiceStartTime.empty()) {
+                strServiceStartTime = strTime;
                 WriteLog("StartTime=" + strTime, "", LOG_LEVEL_INFO, 0);
                 ZTRACE(3, kModule, "StartTime=%s", strTime.c_str());
             }
-            nResult = GetImlList(module.get()) != 0 ? 1 : 0;
+            nResult = GetImlList(module.get(), tagImlList, tagPoll.tagImlCall) != 0 ? 1 : 0;
+            tagPoll.dwEntries = nResult ? tagImlList.dwMaxIndex : 0;
         }
     } catch (...) {
         PyErr_Clear();

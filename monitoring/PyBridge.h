@@ -1,10 +1,11 @@
-// Script bridge: the embedded interpreter, the controller module's calls and
-// the conversion of its results. Monitoring thread only.
+// Script bridge: the embedded interpreter, the controller module's two calls
+// (the clock and the entry list) and the conversion of their results.
+// Monitoring thread only (and zavsmcheck, which has one thread).
 #pragma once
 
 #include <string>
 
-#include "NTwin32.h"
+#include "ZavTypes.h"
 
 struct _object;
 typedef _object PyObject;
@@ -15,36 +16,27 @@ int ZavPyFinalize();
 // Runs one statement; 0 when it could not be run.
 int ZavPyRunStatement(const char *pszStatement);
 
-// Owns what a module function returned; values parsed from it are borrowed
-// and live as long as this does.
-class ScriptResult {
-public:
-    ScriptResult() = default;
-    ~ScriptResult();
-    ScriptResult(const ScriptResult &) = delete;
-    ScriptResult &operator=(const ScriptResult &) = delete;
-    void reset(PyObject *p = nullptr);
+// The interpreter started with the module folder on its path.
+enum ScriptStart { SCRIPT_STARTED, SCRIPT_INIT_FAILED, SCRIPT_PATH_FAILED };
+ScriptStart StartScriptInterpreter();
 
-private:
-    PyObject *m_p = nullptr;
-};
-
-// How a module call ended, for the caller's own log lines.
-enum ScriptCall { SCRIPT_OK, SCRIPT_CALL_FAILED, SCRIPT_NULL, SCRIPT_PARSE_FALSE, SCRIPT_PARSE_FAILED };
-// Calls pszName() of the module and parses the returned tuple with pszFormat
-// ("is" or "iO") into nStatus and *pValue. After SCRIPT_NULL the
-// interpreter's exception is pending: the caller clears it.
-ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, ScriptResult &result,
-                              int &nStatus, void *pValue);
-// Clears a pending exception; with a function name, its message goes to the
-// trace first (so an administrator can see why the module failed).
-void ClearScriptError(const char *pszFunction);
-
-int ExecutePythonScript(std::string &strTime);
+// Fetches one poll's data: the controller time into tagPoll.strTime (empty
+// when it cannot be had), the entries into tagImlList, how each call ended
+// into tagPoll's call statuses, the entry count into tagPoll.dwEntries. The
+// first time read is kept in strServiceStartTime. 1 when the list was filled.
+int ExecutePythonScript(POLLRESULT &tagPoll, IMLLIST &tagImlList, std::string &strServiceStartTime);
 // 1 when the controller module imports and may be used; calls nothing in it.
 int CheckScriptModule();
-int GetImlList(PyObject *pModule);
-void ParsePyListItem(DWORD dwIndex, PyObject *pItem);
+std::string GetCurrentDateTime(PyObject *pModule, CALLSTATUS &tagCall);
+int GetImlList(PyObject *pModule, IMLLIST &tagImlList, CALLSTATUS &tagCall);
+void ParsePyListItem(IMLINFO &tagIml, PyObject *pItem);
+
+// The list of dwCount records, reusing the storage of the last one (a
+// record may hold what the last poll left in it until InitImlList empties
+// it). 0 when memory is short.
+int AllocImlList(IMLLIST &tagImlList, DWORD dwCount);
+// Empties records nFirst to nCount - 1.
+void InitImlList(IMLLIST &tagImlList, int nCount, int nFirst = 0);
 
 std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName);
 std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName);

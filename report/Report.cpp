@@ -1,16 +1,20 @@
 #include "Report.h"
 
 #include "LogFile.h"
-#include "Monitoring.h"
 #include "Reg.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
-#include "zavsmsrv.h"
 
 int g_bCurrentReport = 0;
 
 namespace {
 const char *kModule = "Report";
+// The report library's entry, handed over by the service once loaded.
+SENDINDICATION s_pfnSendIndication = nullptr;
+}  // namespace
+
+void SetReportFunction(SENDINDICATION pfnSendIndication) {
+    s_pfnSendIndication = pfnSendIndication;
 }
 
 int ReportEventlog(DWORD dwEventID, std::string strMessage, std::string, int nSource) {
@@ -42,7 +46,7 @@ int ReportEventlog(DWORD dwEventID, std::string strMessage, std::string, int nSo
     info.ppszStrings = apszStrings;
     ZTRACE(0, kModule, "Report Source : %s", info.pszSource);
     ZTRACE(0, kModule, "Report EventID : 0x%08x", dwEventID);
-    if (g_SendIndication) (void)g_SendIndication(info);
+    if (s_pfnSendIndication) (void)s_pfnSendIndication(info);
     WriteLog("End", "ReportEventlog", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "<");
     return 1;
@@ -55,7 +59,7 @@ int IsPastEventID(DWORD dwEventID) {
     return nResult;
 }
 
-int IsPastReport(std::string strUpdated) {
+int IsPastReport(std::string strUpdated, const std::string &strServiceStartTime) {
     ZTRACE(0, kModule, ">");
     if (g_bCurrentReport == 1) {
         ZTRACE(0, kModule, "<Current Report.");
@@ -66,7 +70,7 @@ int IsPastReport(std::string strUpdated) {
         ZTRACE(0, kModule, "<IML's Updated is blank. Regard as past report.");
         return 1;
     }
-    if (strUpdated.compare(g_strServiceStartTime) < 0) {
+    if (strUpdated.compare(strServiceStartTime) < 0) {
         ZTRACE(0, kModule, "<Past report, IML's Updated: %s", strUpdated.c_str());
         return 1;
     }

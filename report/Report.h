@@ -12,8 +12,11 @@
 // 0 at process start; set to 1 by the monitoring thread after every pass.
 extern int g_bCurrentReport;
 
+// The function ReportEventlog hands its records to; none: nothing is delivered.
+void SetReportFunction(SENDINDICATION pfnSendIndication);
 int ReportEventlog(DWORD dwEventID, std::string strMessage, std::string strDetail, int nSource);
 int IsPastEventID(DWORD dwEventID);
-int IsPastReport(std::string strUpdated);
+// strServiceStartTime: the first controller time the monitoring thread read.
+int IsPastReport(std::string strUpdated, const std::string &strServiceStartTime);
 int IsHalvernEvent(DWORD dwEventID);
 int IsZavHalvernEvent(DWORD dwEventID);

@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "LogFile.h"
+#include "CheckedState.h"
 #include "Monitoring.h"
 #include "ProcUtil.h"
-#include "Reg.h"
+#include "Report.h"
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
@@ -16,7 +17,6 @@ std::atomic<HANDLE> g_hServerStopEvent{nullptr};
 HANDLE g_hExitThreadEvent = nullptr;
 HMODULE g_hReportLib = nullptr;
 SENDINDICATION g_SendIndication = nullptr;
-DWORD g_dwServiceStart = 1;
 
 namespace {
 
@@ -48,35 +48,10 @@ void GetZavDirPath() {
     ZTRACE(0, kModule, "<");
 }
 
-void GetServiceStart() {
-    ZTRACE(0, kModule, ">");
-    WriteLog("Start", "GetServiceStart", LOG_LEVEL_DEBUG, 0);
-    DWORD dwValue = 0;
-    g_dwServiceStart = GetRegValue(ZAV_PARAMETERS_KEY, "ServiceStart", dwValue) ? dwValue : 0;
-    WriteLog(IntToString(int(g_dwServiceStart), 10, 1), "GetServiceStart", LOG_LEVEL_INFO, 0);
-    WriteLog("End", "GetServiceStart", LOG_LEVEL_DEBUG, 0);
-    ZTRACE(3, kModule, "ServiceStart : %d", int(g_dwServiceStart));
-    ZTRACE(0, kModule, "<");
-}
-
-int SetServiceStart() {
-    ZTRACE(0, kModule, ">");
-    WriteLog("Start", "SetServiceStart", LOG_LEVEL_DEBUG, 0);
-    if (!SetRegValue(ZAV_PARAMETERS_KEY, "ServiceStart", DWORD(1))) {
-        WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetServiceStart", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "<SetServiceStart failed!");
-        return 0;
-    }
-    WriteLog("OK", "SetServiceStart", LOG_LEVEL_INFO, 0);
-    WriteLog("End", "SetServiceStart", LOG_LEVEL_DEBUG, 0);
-    ZTRACE(0, kModule, "<");
-    return 1;
-}
-
-pthread_t StartMonitoringThread() {
+pthread_t StartMonitoringThread(MONITORINGARGS &tagArgs) {
     ZTRACE(0, kModule, ">");
     pthread_t tid = 0;
-    if (pthread_create(&tid, nullptr, ZavMonitoringThread, nullptr) != 0) {
+    if (pthread_create(&tid, nullptr, ZavMonitoringThread, &tagArgs) != 0) {
         WriteLog("pMonitorThread", "StartMonitoringThread", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "<pthread_create failed.");
         return 0;
@@ -101,6 +76,7 @@ int LoadReportFunc() {
         ZTRACE(1, kModule, "< Get SendIndication failed ");
         return 0;
     }
+    SetReportFunction(g_SendIndication);
     WriteLog("End", "LoadReportFunc", LOG_LEVEL_DEBUG, 0);
     ZTRACE(0, kModule, "<");
     return 1;
@@ -109,7 +85,7 @@ int LoadReportFunc() {
 namespace {
 
 // Start-up steps up to the thread; 0 at the first one that must stop the service.
-int StartUp(pthread_t &tidMonitor) {
+int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
     GetZavDirPath();
     if (g_strZavDir.empty()) {
         ZTRACE(1, kModule, "ZavDir is null");
@@ -143,15 +119,16 @@ int StartUp(pthread_t &tidMonitor) {
         return 0;
     }
     GetMonitoringInfo();
-    GetServiceStart();
-    GetBackupDatInfo();
+    GetServiceStart(*tagArgs.pChecked);
+    GetBackupDatInfo(g_strZavDir);
     WriteLog("PID=" + IntToString(int(GetCurrentProcessId()), 10, 1), "", LOG_LEVEL_INFO, 0);
     ZTRACE(3, kModule, "PID : %d", int(GetCurrentProcessId()));
     if (!GetTargetEventInfo()) {
         ZTRACE(1, kModule, "get target event failed.");
         return 0;
     }
-    tidMonitor = StartMonitoringThread();
+    tagArgs.hExitThreadEvent = g_hExitThreadEvent;
+    tidMonitor = StartMonitoringThread(tagArgs);
     if (tidMonitor == 0) {
         WriteLog("MonitoringThread", "StartMonitoringThread", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "StartMonitoringThread failed.");
@@ -165,7 +142,10 @@ int StartUp(pthread_t &tidMonitor) {
 void ServiceStart() {
     ZTRACE(0, kModule, ">ServiceStart");
     pthread_t tidMonitor = 0;
-    if (StartUp(tidMonitor)) {
+    // Where monitoring stopped: read here, then the monitoring thread's until it is joined.
+    CHECKEDSTATE tagChecked;
+    MONITORINGARGS tagArgs{&tagChecked, nullptr};
+    if (StartUp(tidMonitor, tagArgs)) {
         HANDLE ahEvents[2] = {g_hServerStopEvent.load(), g_hExitThreadEvent};
         (void)WaitForMultipleObjects(2, ahEvents, 0, INFINITE);
     }
@@ -189,6 +169,8 @@ void ServiceStart() {
         ZTRACE(0, kModule, "CloseHandle ExitThreadEvent.");
     }
     if (g_hReportLib) {
+        SetReportFunction(nullptr);
+        g_SendIndication = nullptr;
         (void)FreeLibrary(g_hReportLib);
         g_hReportLib = nullptr;
         WriteLog("ReportLib", "FreeLibrary", LOG_LEVEL_DEBUG, 1);

@@ -1,7 +1,7 @@
 // Service controller: start-up and shutdown sequence, stop request, the
-// first-start flag. Globals here are written on the main thread before the
-// monitoring thread starts, except g_dwServiceStart (monitoring thread once
-// started) and the event signals.
+// report library. Globals here are written on the main thread before the
+// monitoring thread starts, except the event signals. Lower modules may read
+// g_strZavDir and g_hServerStopEvent and nothing else here.
 #pragma once
 
 #include <pthread.h>
@@ -17,14 +17,12 @@ extern std::atomic<HANDLE> g_hServerStopEvent;
 extern HANDLE g_hExitThreadEvent;
 extern HMODULE g_hReportLib;
 extern SENDINDICATION g_SendIndication;
-extern DWORD g_dwServiceStart;
 
 void ServiceStart();
 void ServiceStop();
 void GetZavDirPath();
-void GetServiceStart();
-int SetServiceStart();
-pthread_t StartMonitoringThread();
+struct MONITORINGARGS;
+pthread_t StartMonitoringThread(MONITORINGARGS &tagArgs);
 int LoadReportFunc();
 
 // A stop requested before the stop event existed (kept for ServiceStart).

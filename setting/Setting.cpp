@@ -4,7 +4,6 @@
 #include <new>
 
 #include "LogFile.h"
-#include "Monitoring.h"
 #include "Reg.h"
 #include "Report.h"
 #include "StringOperation.h"
@@ -13,6 +12,7 @@
 
 DWORD g_dwMonitoringCycle = ZAV_DEFAULT_MONITORING_CYCLE;
 int g_bJapaneseMessage = 0;
+TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 
 namespace {
 const char *kModule = "Setting";
@@ -40,129 +40,6 @@ void GetMonitoringInfo() {
     ZTRACE(3, kModule, "MonitoringCycle : %u", g_dwMonitoringCycle);
     ZTRACE(3, kModule, "JapaneseMessage : %d", g_bJapaneseMessage);
     ZTRACE(0, kModule, "<");
-}
-
-bool GetCheckedImlInfo() {
-    ZTRACE(0, kModule, ">");
-    WriteLog("Start", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
-    IMLINFO &c = g_tagCheckedIml;
-    c = IMLINFO();
-
-    DWORD dw = 0;
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventNumber", dw)) {
-        g_dwServiceStart = 0;
-        ZTRACE(1, kModule, "<Can't get checked iml's Number. Regard as first start.");
-        return false;
-    }
-    c.dwEventNumber = dw;
-    char szText[ZAV_REG_SZ_BLOCK] = {};
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadCreated", szText)) {
-        ZTRACE(1, kModule, "<Can't get checked iml's Created");
-        return false;
-    }
-    c.strCreated = szText;
-    char szUpdated[ZAV_REG_SZ_BLOCK] = {};
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadUpdated", szUpdated)) {
-        ZTRACE(1, kModule, "<Can't get checked iml's Updated");
-        return false;
-    }
-    c.strUpdated = szUpdated;
-    dw = 0;
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventClass", dw)) {
-        ZTRACE(1, kModule, "<Can't get checked iml's Class");
-        return false;
-    }
-    c.wEventClass = WORD(dw & 0xFFFF);
-    dw = 0;
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadEventCode", dw)) {
-        ZTRACE(1, kModule, "<Can't get checked iml's Code");
-        return false;
-    }
-    c.wEventCode = WORD(dw & 0xFFFF);
-    dw = 0;
-    if (!GetRegValue(ZAV_PARAMETERS_KEY, "ReadRepaired", dw)) {
-        ZTRACE(1, kModule, "<Can't get checked iml's Repaired");
-        return false;
-    }
-    c.dwRepaired = dw != 0 ? 1 : 0;
-
-    WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
-                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strCreated + "," +
-                 c.strUpdated,
-             "GetCheckedImlInfo", LOG_LEVEL_INFO, 0);
-    WriteLog("End", "GetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
-    ZTRACE(3, kModule, "Checked EventNumber : %d", int(c.dwEventNumber));
-    ZTRACE(3, kModule, "Checked Repaired : %d", int(c.dwRepaired));
-    ZTRACE(3, kModule, "Checked EventClass : 0x%04x", unsigned(c.wEventClass));
-    ZTRACE(3, kModule, "Checked EventCode : 0x%04x", unsigned(c.wEventCode));
-    ZTRACE(3, kModule, "Checked Created : %s", c.strCreated.c_str());
-    ZTRACE(3, kModule, "Checked Updated : %s", c.strUpdated.c_str());
-    return true;
-}
-
-bool SetCheckedImlInfo(const IMLINFO &tagIml) {
-    ZTRACE(0, kModule, ">");
-    WriteLog("Start", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
-    IMLINFO &c = g_tagCheckedIml;
-    c.dwEventNumber = tagIml.dwEventNumber;
-    c.strCreated = tagIml.strCreated;
-    c.strUpdated = tagIml.strUpdated;
-    c.wEventClass = tagIml.wEventClass;
-    c.wEventCode = tagIml.wEventCode;
-    c.dwRepaired = tagIml.dwRepaired;
-
-    // The six values share a folder: one folder sync makes all six durable.
-    const REGVALUEITEM items[] = {
-        {"ReadEventNumber", c.dwEventNumber, nullptr}, {"ReadEventClass", c.wEventClass, nullptr},
-        {"ReadEventCode", c.wEventCode, nullptr},      {"ReadCreated", 0, c.strCreated.c_str()},
-        {"ReadUpdated", 0, c.strUpdated.c_str()},      {"ReadRepaired", c.dwRepaired, nullptr},
-    };
-    const char *const traces[] = {
-        "<SetCheckedImlInfo : Event Number failed", "<SetCheckedImlInfo : Event Class failed",
-        "<SetCheckedImlInfo : Event Code failed",   "<SetCheckedImlInfo : Created failed",
-        "<SetCheckedImlInfo : Updated failed",      "<SetCheckedImlInfo : Repaired failed",
-    };
-    DWORD dwStored = 0;
-    if (!SetRegValues(ZAV_PARAMETERS_KEY, items, DWORD(sizeof items / sizeof items[0]), dwStored)) {
-        WriteLog("0x" + IntToString(int(GetLastError()), 16, 1), "SetCheckedImlInfo", LOG_LEVEL_ERROR, 0);
-        ZTRACE(1, kModule, "%s", traces[dwStored]);
-        return false;
-    }
-    WriteLog(IntToString(int(c.dwEventNumber), 10, 1) + "," + IntToString(int(c.dwRepaired), 10, 0) + "," +
-                 IntToString(c.wEventClass, 16, 1) + "," + IntToString(c.wEventCode, 16, 1) + "," + c.strUpdated + "," +
-                 c.strCreated,
-             "SetCheckedImlInfo", LOG_LEVEL_INFO, 0);
-    WriteLog("End", "SetCheckedImlInfo", LOG_LEVEL_DEBUG, 0);
-    ZTRACE(0, kModule, "<SetCheckedImlInfo success.");
-    return true;
-}
-
-bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew) {
-    ZTRACE(0, kModule, ">");
-    const IMLINFO &c = g_tagCheckedIml;
-    if (tagIml.dwEventNumber == c.dwEventNumber && tagIml.strCreated == c.strCreated &&
-        tagIml.strUpdated == c.strUpdated && tagIml.wEventClass == c.wEventClass && tagIml.wEventCode == c.wEventCode &&
-        tagIml.dwRepaired == c.dwRepaired) {
-        ZTRACE(0, kModule, "<Current IML's information = Last Checked IML's information");
-        return false;
-    }
-    if (bNew != 0) {
-        ZTRACE(0, kModule, "New IML");
-        return true;
-    }
-    ZTRACE(0, kModule, "CheckTime: %s", g_strCheckedTime.c_str());
-    ZTRACE(0, kModule, "IML's updated: %s", tagIml.strUpdated.c_str());
-    if (g_strCheckedTime.empty()) {
-        WriteLog("Checked Time Not Found", "IsUpdatedEvent", LOG_LEVEL_INFO, 0);
-        ZTRACE(1, kModule, "<Checked time not found. IML is regard to not updated");
-        return false;
-    }
-    if (g_strCheckedTime.compare(tagIml.strUpdated) > 0) {
-        ZTRACE(0, kModule, "<Update time is older, IML is not updated");
-        return false;
-    }
-    ZTRACE(0, kModule, "<IML is updated");
-    return true;
 }
 
 bool ConvertTargetEventInfo(std::string strText, WORD &wClass, WORD &wCode) {
@@ -319,17 +196,22 @@ DWORD CreateShortEventID(WORD wClass, WORD wCode) {
     return dwShort;
 }
 
-DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml) {
+DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml, DWORD dwServiceStart, int *pnWhy) {
     ZTRACE(0, kModule, ">");
     WriteLog("Start", "CreateReportEventID", LOG_LEVEL_DEBUG, 0);
+    int nUnused = REPORT_SENT;
+    int &nWhy = pnWhy ? *pnWhy : nUnused;
+    nWhy = REPORT_SENT;
     const DWORD dwShort = CreateShortEventID(tagIml.wEventClass, tagIml.wEventCode);
     if (dwShort == 0) {
         ZTRACE(1, kModule, "<Create Report Event ID failed. Class:0x%04x, Code:0x%04x", unsigned(tagIml.wEventClass),
                unsigned(tagIml.wEventCode));
+        nWhy = REPORT_BAD_CLASS_OR_CODE;
         return 0;
     }
-    if (g_dwServiceStart == 0 && bPast == 1) {
+    if (dwServiceStart == 0 && bPast == 1) {
         ZTRACE(0, kModule, "<First start, no to report past report. EventID:0x%08x", dwShort);
+        nWhy = REPORT_PAST_FIRST_START;
         return 0;
     }
     DWORD dwMask;
@@ -348,6 +230,7 @@ DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml) {
         dwPastOther = ZAV_PAST_WARNING;
     } else {
         ZTRACE(1, kModule, "<Invalide Severity(%s). Not to report.", tagIml.strSeverity.c_str());
+        nWhy = REPORT_BAD_SEVERITY;
         return 0;
     }
     const DWORD dwID = dwShort | dwMask;

@@ -1,7 +1,6 @@
 // Monitoring settings, the definition file and its table, event filtering
-// and event IDs, and the last checked entry. Settings and the table are
-// written on the main thread before the monitoring thread starts and only
-// read afterwards; the checked entry belongs to the monitoring thread.
+// and event IDs. Settings and the table are written on the main thread before
+// the monitoring thread starts and only read afterwards.
 #pragma once
 
 #include <istream>
@@ -14,14 +13,12 @@
 
 extern DWORD g_dwMonitoringCycle;
 extern int g_bJapaneseMessage;
+// The definition table; GetTargetEventInfo fills it on the main thread.
+extern TARGETEVENTINFO g_tagTargetEvent[ZAV_TARGET_ROWS];
 
 void GetMonitoringInfo();
 // The cycle in ms for a stored interval in seconds, clamped to 10 s and to 32 bits.
 DWORD MonitoringCycleOf(DWORD dwInterval);
-
-bool GetCheckedImlInfo();
-bool SetCheckedImlInfo(const IMLINFO &tagIml);
-bool IsUpdatedEvent(const IMLINFO &tagIml, int bNew);
 
 bool GetTargetEventInfo();
 
@@ -42,4 +39,6 @@ bool ConvertTargetEventInfo(std::string strText, WORD &wClass, WORD &wCode);
 
 bool IsTargetEvent(const IMLINFO &tagIml, std::string &strText);
 DWORD CreateShortEventID(WORD wClass, WORD wCode);
-DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml);
+// 0 when the entry is not reported; *pnWhy then says why (REPORT_*).
+// dwServiceStart is the first-start flag: 0 holds past reports back.
+DWORD CreateReportEventID(int bPast, const IMLINFO &tagIml, DWORD dwServiceStart, int *pnWhy = nullptr);

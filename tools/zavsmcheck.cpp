@@ -21,9 +21,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "CheckedState.h"
 #include "Guards.h"
 #include "LogFile.h"
 #include "Monitoring.h"
@@ -34,7 +34,6 @@
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TextFormat.h"
-#include "ZavDateTime.h"
 #include "zavsmsrv.h"
 
 namespace fs = std::filesystem;
@@ -102,7 +101,6 @@ private:
 
 struct CAPTURED {
     DWORD dwEventID = 0;
-    DWORD dwDatSize = 0;  // the data file's size count when it was reported
     std::vector<std::string> vecStrings;
 };
 std::vector<CAPTURED> s_vecReports;
@@ -110,7 +108,6 @@ std::vector<CAPTURED> s_vecReports;
 int CaptureIndication(INDICATIONINFO info) {
     CAPTURED c;
     c.dwEventID = info.dwEventID;
-    c.dwDatSize = g_dwDatCurrentSize;
     for (DWORD i = 0; info.ppszStrings && i < info.dwStringCount; ++i)
         c.vecStrings.push_back(info.ppszStrings[i] ? info.ppszStrings[i] : "");
     s_vecReports.push_back(c);
@@ -151,7 +148,7 @@ public:
         g_strZavDir = m_strDir;
         g_strLogFilePath = LogPath();
         g_dwLogLevel = LOG_LEVEL_INFO;  // errors are what the check reports
-        g_SendIndication = CaptureIndication;
+        SetReportFunction(CaptureIndication);
     }
 
     std::vector<std::string> Lines(const std::string &strRel) const {
@@ -252,37 +249,38 @@ int JapaneseFromRegistry() {
 
 // ---- conf ------------------------------------------------------------------
 
-int CmdConf(const Options &o) {
-    if (o.vecArgs.size() > 1) return Usage();
-    GetZavDirPath();
-    const std::string strPath = o.vecArgs.empty() ? g_strZavDir + ZAV_DEFINITION_FILE : o.vecArgs[0];
-    const int bJapanese = o.nJapanese >= 0 ? o.nJapanese : JapaneseFromRegistry();
-
-    // The loader itself, on this file, in a scratch install.
-    Scratch scratch;
-    if (!scratch.Valid()) {
-        fprintf(stderr, "zavsmcheck: no scratch folder under /tmp: %s\n", strerror(errno));
-        return 1;
-    }
-    scratch.Use(strPath);
-    g_bJapaneseMessage = bJapanese;
-    for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
-    const bool bValid = GetTargetEventInfo();
-    // The same parser once more for where in the file it stopped.
-    TARGETEVENTINFO table[ZAV_TARGET_ROWS];
-    std::ifstream file(strPath, std::ios::binary);
+// What loading a definition file gave: the loader's verdict and where the
+// parser stopped.
+struct CONFCHECK {
+    std::string strPath;
+    int bJapanese = 0;
+    bool bValid = false;
     DEFINITIONRESULT r;
-    r.nStatus = DEFINITION_UNREADABLE;
-    if (file.is_open()) r = ParseTargetEventInfo(file, bJapanese, table);
+    int nRows = 0;
+};
 
-    const int nRows = bValid ? r.nIndex + 1 : 0;
+// The loader itself on the file, in a scratch install, then the same parser
+// once more for where in the file it stopped.
+void LoadDefinition(Scratch &scratch, CONFCHECK &c) {
+    scratch.Use(c.strPath);
+    g_bJapaneseMessage = c.bJapanese;
+    for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
+    c.bValid = GetTargetEventInfo();
+    TARGETEVENTINFO table[ZAV_TARGET_ROWS];
+    std::ifstream file(c.strPath, std::ios::binary);
+    c.r.nStatus = DEFINITION_UNREADABLE;
+    if (file.is_open()) c.r = ParseTargetEventInfo(file, c.bJapanese, table);
+    c.nRows = c.bValid ? c.r.nIndex + 1 : 0;
+}
+
+void PrintDefinitionRows(const Options &o, const CONFCHECK &c) {
     if (!o.bJson) {
-        printf("definition file: %s\nJapanese headlines: %s%s\n", strPath.c_str(), bJapanese ? "on" : "off",
+        printf("definition file: %s\nJapanese headlines: %s%s\n", c.strPath.c_str(), c.bJapanese ? "on" : "off",
                o.nJapanese >= 0 ? " (--japanese)" : " (registry)");
-        if (nRows)
+        if (c.nRows)
             printf("%-5s %-6s %-8s %s\n", "index", "class", "code", "headlines (critical | warning | information)");
     }
-    for (int i = 0; i < nRows; ++i) {
+    for (int i = 0; i < c.nRows; ++i) {
         const TARGETEVENTINFO &row = g_tagTargetEvent[i];
         int nFirst = -1;
         for (int j = 0; j < i && nFirst < 0; ++j)
@@ -305,48 +303,68 @@ int CmdConf(const Options &o) {
                ToUtf8(row.strInformationText).c_str(),
                nFirst < 0 ? "" : ("  (repeats index " + std::to_string(nFirst) + ": that row wins)").c_str());
     }
+}
+
+// The verdict, with what the service reports and logs for an invalid file.
+void PrintDefinitionVerdict(const Options &o, const CONFCHECK &c, const Scratch &scratch) {
     const std::string strEvent = s_vecReports.empty() ? "" : ReportMessage(s_vecReports[0]);
     const std::vector<std::string> vecErrors = scratch.ErrorLines();
     const std::string strLog = vecErrors.empty() ? "" : vecErrors[0];
     if (o.bJson) {
         JsonLine line;
-        line.Text("result", bValid ? "valid" : "invalid").Text("file", strPath).Bool("japanese", bJapanese != 0);
-        line.Number("sections", nRows);
-        if (!bValid)
+        line.Text("result", c.bValid ? "valid" : "invalid").Text("file", c.strPath).Bool("japanese", c.bJapanese != 0);
+        line.Number("sections", c.nRows);
+        if (!c.bValid)
             line.Text("event_id", Hex(ZAV_EVENT_SERVICE_ERROR, 8))
                 .Text("message", strEvent)
                 .Text("log", strLog)
-                .Number("line", r.dwLine);
+                .Number("line", c.r.dwLine);
         line.Print();
-    } else if (bValid) {
-        printf("valid: %d section(s); the service monitors with this file\n", nRows);
+    } else if (c.bValid) {
+        printf("valid: %d section(s); the service monitors with this file\n", c.nRows);
     } else {
         printf(
             "INVALID at line %u: the service reports event %s \"%s\",\n"
             "logs \"%s\" and stops without monitoring\n",
-            unsigned(r.dwLine), Hex(ZAV_EVENT_SERVICE_ERROR, 8).c_str(), strEvent.c_str(), strLog.c_str());
+            unsigned(c.r.dwLine), Hex(ZAV_EVENT_SERVICE_ERROR, 8).c_str(), strEvent.c_str(), strLog.c_str());
     }
-    return bValid ? 0 : 1;
+}
+
+int CmdConf(const Options &o) {
+    if (o.vecArgs.size() > 1) return Usage();
+    GetZavDirPath();
+    CONFCHECK c;
+    c.strPath = o.vecArgs.empty() ? g_strZavDir + ZAV_DEFINITION_FILE : o.vecArgs[0];
+    c.bJapanese = o.nJapanese >= 0 ? o.nJapanese : JapaneseFromRegistry();
+    Scratch scratch;
+    if (!scratch.Valid()) {
+        fprintf(stderr, "zavsmcheck: no scratch folder under /tmp: %s\n", strerror(errno));
+        return 1;
+    }
+    LoadDefinition(scratch, c);
+    PrintDefinitionRows(o, c);
+    PrintDefinitionVerdict(o, c, scratch);
+    return c.bValid ? 0 : 1;
 }
 
 // ---- settings ----------------------------------------------------------------
 
-int CmdSettings(const Options &o) {
-    if (!o.vecArgs.empty()) return Usage();
-    SetRegRetryWait(0);  // the real readers, but no waiting on missing values
+// The install folder and the monitoring settings, as the service reads them.
+void AddServiceSettings(std::vector<SETTING> &vec) {
     const char *pszEnv = getenv("ZavDir");
     GetZavDirPath();
-    std::vector<SETTING> vec;
     vec.push_back({"install directory", "%ZavDir%", pszEnv ? pszEnv : "(unset)", g_strZavDir,
                    pszEnv && g_strZavDir == pszEnv ? "environment" : "default", ""});
-
     GetMonitoringInfo();  // no operation-log path yet: it writes nothing
     vec.push_back(
         Classify(ZAV_PARAMETERS_KEY, "MonitorInterval", REG_DWORD, std::to_string(g_dwMonitoringCycle / 1000)));
     vec.back().strNote += vec.back().strNote.empty() ? "seconds between polls" : "";
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "JapaneseMessage", REG_DWORD, std::to_string(g_bJapaneseMessage)));
     if (vec.back().strSource == "clamped") vec.back().strNote = "only 1 switches Japanese on";
+}
 
+// The operation log, the event data file and the trace.
+void AddLogSettings(std::vector<SETTING> &vec) {
     char szPath[ZAV_EXPAND_BUFFER + 1] = {};
     const std::string strLogPath =
         GetRegExpandSZValue(ZAV_LOG_KEY, "FilePath", szPath) && szPath[0] ? szPath : ZAV_DEFAULT_LOG_PATH;
@@ -367,23 +385,27 @@ int CmdSettings(const Options &o) {
         const DWORD dwEffective = GetRegValue(n.pszKey, n.pszName, dw) ? n.pfnRule(dw) : n.dwDefault;
         vec.push_back(Classify(n.pszKey, n.pszName, REG_DWORD, std::to_string(dwEffective)));
     }
-    GetBackupDatInfo();
+    GetBackupDatInfo(g_strZavDir);
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "MaxDatSize", REG_DWORD, std::to_string(g_dwDatMaxSize)));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "NumberOfBackup", REG_DWORD, std::to_string(g_dwDatGeneration)));
 
     char szTrace[504] = {};
     DWORD dwTraceSize = 0, dwTraceGeneration = 0;
     GetInternalLogInfo(szTrace, 503, &dwTraceSize, &dwTraceGeneration);
-    const std::string strInternal = "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv_internal";
-    vec.push_back(Classify(strInternal.c_str(), "FilePath", REG_SZ, szTrace));
-    vec.push_back(Classify(strInternal.c_str(), "MaxLogSize", REG_DWORD, std::to_string(dwTraceSize)));
-    vec.push_back(Classify(strInternal.c_str(), "Generation", REG_DWORD, std::to_string(dwTraceGeneration)));
+    vec.push_back(Classify(ZAV_INTERNAL_KEY, "FilePath", REG_SZ, szTrace));
+    vec.push_back(Classify(ZAV_INTERNAL_KEY, "MaxLogSize", REG_DWORD, std::to_string(dwTraceSize)));
+    vec.push_back(Classify(ZAV_INTERNAL_KEY, "Generation", REG_DWORD, std::to_string(dwTraceGeneration)));
+}
 
-    GetServiceStart();
-    vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ServiceStart", REG_DWORD, std::to_string(g_dwServiceStart)));
-    vec.back().strNote = g_dwServiceStart == 0 ? "first start: past entries are recorded, not reported" : "";
-    (void)GetCheckedImlInfo();
-    const IMLINFO &c = g_tagCheckedIml;
+// Where monitoring stopped, read by the service's own readers.
+void AddCheckedState(std::vector<SETTING> &vec) {
+    CHECKEDSTATE tagChecked;
+    GetServiceStart(tagChecked);
+    const DWORD dwServiceStart = tagChecked.dwServiceStart;
+    vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ServiceStart", REG_DWORD, std::to_string(dwServiceStart)));
+    vec.back().strNote = dwServiceStart == 0 ? "first start: past entries are recorded, not reported" : "";
+    (void)GetCheckedImlInfo(tagChecked);
+    const IMLINFO &c = tagChecked.tagIml;
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ReadEventNumber", REG_DWORD, std::to_string(c.dwEventNumber)));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ReadCreated", REG_SZ, c.strCreated));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ReadUpdated", REG_SZ, c.strUpdated));
@@ -391,16 +413,15 @@ int CmdSettings(const Options &o) {
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ReadEventCode", REG_DWORD, std::to_string(c.wEventCode)));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "ReadRepaired", REG_DWORD, std::to_string(c.dwRepaired)));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "CheckedTime", REG_SZ, GetCheckedTime()));
-    for (const auto &s : vec) PrintSetting(o, s);
+}
 
-    // The two outside components, loaded as the service loads them.
-    int nStatus = 0;
+// The two outside components, loaded as the service loads them; 1 when one fails.
+int CheckComponents(const Options &o) {
     const std::string strLib = g_strZavDir + ZAV_REPORT_LIB;
     HMODULE hLib = LoadLibrary(strLib.c_str());
     const bool bLib = hLib && GetProcAddress(hLib, "SendIndication");
     if (hLib) (void)FreeLibrary(hLib);
-    const bool bModule = ZavPyInitialize() && ZavPyRunStatement("import sys") &&
-                         ZavPyRunStatement("sys.path.append('" ZAV_SCRIPT_DIR "')") && CheckScriptModule();
+    const bool bModule = StartScriptInterpreter() == SCRIPT_STARTED && CheckScriptModule();
     (void)ZavPyFinalize();
     const SETTING parts[] = {
         {"report library", "", "", strLib, bLib ? "loads" : "FAILS", bLib ? "" : "the service exits at start-up"},
@@ -408,8 +429,18 @@ int CmdSettings(const Options &o) {
          bModule ? "" : "every poll fails; see the trace for the interpreter's message"},
     };
     for (const auto &s : parts) PrintSetting(o, s);
-    if (!bLib || !bModule) nStatus = 1;
-    return nStatus;
+    return bLib && bModule ? 0 : 1;
+}
+
+int CmdSettings(const Options &o) {
+    if (!o.vecArgs.empty()) return Usage();
+    SetRegRetryWait(0);  // the real readers, but no waiting on missing values
+    std::vector<SETTING> vec;
+    AddServiceSettings(vec);
+    AddLogSettings(vec);
+    AddCheckedState(vec);
+    for (const auto &s : vec) PrintSetting(o, s);
+    return CheckComponents(o);
 }
 
 // ---- poll --------------------------------------------------------------------
@@ -420,181 +451,173 @@ void OnTimeout(int) {
     _exit(1);
 }
 
-struct ENTRYVIEW {
-    IMLINFO tagIml;
-    const char *pszState = "checked";
-    bool bRecorded = false, bTarget = false;
-    const CAPTURED *pReport = nullptr;
-    std::string strReason;
+// One poll of the service's own code and what it decided.
+struct POLLRUN {
+    POLLSTATE tagState;
+    CHECKEDSTATE tagChecked;
+    DWORD dwServiceStart = 1;  // as the poll found them
+    DWORD dwCheckedNumber = 0;
+    bool bRunning = false;
 };
 
-// Why a recorded target entry carries event ID 0.
-std::string NoReportReason(const IMLINFO &e, DWORD dwServiceStart) {
-    if (!CreateShortEventID(e.wEventClass, e.wEventCode)) return "class or code out of range";
-    if (e.dwRepaired != 1 && e.strSeverity != "OK" && e.strSeverity != "Critical" && e.strSeverity != "Warning")
-        return "severity \"" + e.strSeverity + "\" is not reported";
-    if (dwServiceStart == 0) return "past entry on the first start: recorded, not reported";
-    return "not reported";
-}
-
-int CmdPoll(const Options &o) {
-    if (!o.vecArgs.empty()) return Usage();
+// The scratch install a poll works in: a copy of the registry, the service's
+// settings and definition file. 0 when the service would not monitor.
+int PreparePoll(Scratch &scratch, POLLRUN &run) {
     SetRegRetryWait(0);
     GetZavDirPath();
     const std::string strInstall = g_strZavDir;
-    Scratch scratch;
     std::error_code ec;
     fs::copy(GetRegistryRoot(), scratch.Dir() + "/registry", fs::copy_options::recursive, ec);
     if (!scratch.Valid() || ec) {
         fprintf(stderr, "zavsmcheck: cannot copy the registry %s: %s\n", GetRegistryRoot().c_str(),
                 ec.message().c_str());
-        return 1;
+        return 0;
     }
     SetRegistryRoot(scratch.Dir() + "/registry");
     scratch.Use(strInstall + ZAV_DEFINITION_FILE);
     GetMonitoringInfo();
-    GetServiceStart();
-    GetBackupDatInfo();
-    g_dwDatMaxSize = 0xFFFFFFFFu;  // one growing count attributes each report to its record
-    g_dwDatCurrentSize = 0;
-    g_bDatBackup = 0;
+    GetServiceStart(run.tagChecked);
+    GetBackupDatInfo(g_strZavDir);
     if (!GetTargetEventInfo()) {
         fprintf(stderr,
                 "zavsmcheck: the definition file is invalid; the service would not monitor "
                 "(zavsmcheck conf says why)\n");
-        return 1;
+        return 0;
     }
-    g_hServerStopEvent = CreateEvent(nullptr, 1, 0, nullptr);
-    if (!ZavPyInitialize() || !ZavPyRunStatement("import sys") ||
-        !ZavPyRunStatement("sys.path.append('" ZAV_SCRIPT_DIR "')")) {
-        fprintf(stderr, "zavsmcheck: the interpreter does not start\n");
-        return 1;
-    }
-    (void)GetCheckedImlInfo();
-    g_strCheckedTime = GetCheckedTime();
-    const DWORD dwServiceStart = g_dwServiceStart;
-    const IMLINFO tagChecked = g_tagCheckedIml;
+    return 1;
+}
 
+// The monitoring thread's start and one poll; 0 when the interpreter does not start.
+int RunPoll(const Options &o, POLLRUN &run) {
+    g_hServerStopEvent = CreateEvent(nullptr, 1, 0, nullptr);
+    if (StartScriptInterpreter() != SCRIPT_STARTED) {
+        fprintf(stderr, "zavsmcheck: the interpreter does not start\n");
+        return 0;
+    }
+    LoadCheckedState(run.tagChecked);
+    run.dwServiceStart = run.tagChecked.dwServiceStart;
+    run.dwCheckedNumber = run.tagChecked.tagIml.dwEventNumber;
+    // A running service is past its first pass: its next poll reports everything as current.
+    run.bRunning = IsServiceAlreadyRunning(ZAV_SERVICE_NAME) != 0;
+    if (run.bRunning) g_bCurrentReport = 1;
     signal(SIGALRM, OnTimeout);
     alarm(o.nTimeout);
-    std::string strTime;
-    const int bFetched = ExecutePythonScript(strTime);
-    // A running service is past its first pass: its next poll reports everything as current.
-    const bool bRunning = IsServiceAlreadyRunning(ZAV_SERVICE_NAME) != 0;
-    if (bRunning) g_bCurrentReport = 1;
+    (void)MonitoringPoll(run.tagState, run.tagChecked);
     alarm(0);
-    std::vector<ENTRYVIEW> vecEntries;
-    int bSearched = 0;
-    if (bFetched) {
-        bSearched = SearchNewEventNumber();
-        for (DWORD i = 0; i < g_dwMaxIndex; ++i) {
-            ENTRYVIEW v;
-            v.tagIml = g_tagImlList[i];
-            if (bSearched && i >= g_dwNewEventIndex) v.pszState = "new";
-            vecEntries.push_back(v);
-        }
-        if (bSearched) CheckAndReportIml();
-    }
-    ClearImlList();
     (void)ZavPyFinalize();
+    return 1;
+}
 
-    // Records and reports back to their entries: records come in entry order,
-    // and a report follows its entry's record.
-    const std::vector<std::string> vecRecords = scratch.Lines(ZAV_DAT_FILE);
-    std::unordered_map<DWORD, const CAPTURED *> mapReports;
-    for (const auto &r : s_vecReports) mapReports[r.dwDatSize] = &r;
-    size_t k = 0;
-    DWORD dwSize = 0;
-    for (auto &v : vecEntries) {
-        if (k < vecRecords.size() && vecRecords[k] == MakeDatRecord(v.tagIml, MakeSummary(v.tagIml))) {
-            v.bRecorded = true;
-            if (std::string(v.pszState) == "checked") v.pszState = "updated";
-            dwSize += DWORD(vecRecords[k].size() + 2);
-            ++k;
-            std::string strHeadline;
-            v.bTarget = IsTargetEvent(v.tagIml, strHeadline);
-            const auto it = mapReports.find(dwSize);
-            if (it != mapReports.end()) v.pReport = it->second;
-            if (!v.bTarget)
-                v.strReason = "not in the definition file";
-            else if (!v.pReport)
-                v.strReason = NoReportReason(v.tagIml, dwServiceStart);
-        } else {
-            v.strReason = bSearched ? "already checked" : "no new-entry start found (checked time missing)";
-        }
+// Why the pass did not report an entry it recorded, or empty.
+std::string NoReportReason(const ENTRYOUTCOME &d, const IMLINFO &e) {
+    switch (d.nReport) {
+    case REPORT_NOT_TARGET:
+        return "not in the definition file";
+    case REPORT_BAD_CLASS_OR_CODE:
+        return "class or code out of range";
+    case REPORT_BAD_SEVERITY:
+        return "severity \"" + e.strSeverity + "\" is not reported";
+    case REPORT_PAST_FIRST_START:
+        return "past entry on the first start: recorded, not reported";
+    case REPORT_SENT:
+        return "";
+    default:
+        return "not reported";
     }
+}
 
-    int nReported = 0;
-    if (!o.bJson && bFetched)
-        printf("%-5s %-10s %-19s %-19s %-6s %-6s %-9s %-8s %-3s %-3s %-10s %s\n", "index", "number", "created",
-               "updated", "class", "code", "severity", "state", "rec", "tgt", "event ID", "past/halvern, reason");
-    for (size_t i = 0; i < vecEntries.size(); ++i) {
-        const ENTRYVIEW &v = vecEntries[i];
-        const IMLINFO &e = v.tagIml;
-        const DWORD dwID = v.pReport ? v.pReport->dwEventID : 0;
-        const bool bPast = dwID && IsPastEventID(dwID);
-        const bool bHalvern = bPast ? ZavIsPastHalvernId(dwID) : (dwID && IsZavHalvernEvent(dwID));
-        const std::string strMessage = v.pReport ? ReportMessage(*v.pReport) : "";
-        nReported += v.pReport ? 1 : 0;
-        if (o.bJson) {
-            JsonLine line;
-            line.Number("index", long(i))
-                .Number("number", e.dwEventNumber)
-                .Text("created", e.strCreated)
-                .Text("updated", e.strUpdated)
-                .Text("class", Hex(e.wEventClass, 2))
-                .Text("code", Hex(e.wEventCode, 4))
-                .Text("severity", e.strSeverity)
-                .Number("repaired", e.dwRepaired)
-                .Text("state", v.pszState)
-                .Bool("recorded", v.bRecorded)
-                .Bool("target", v.bTarget)
-                .Text("event_id", Hex(dwID, 8))
-                .Bool("past", bPast)
-                .Bool("halvern", bHalvern)
-                .Text("reason", v.strReason)
-                .Text("message_hex", HexBytes(strMessage));
-            if (o.bVerbose) line.Text("message", ToUtf8(strMessage));
-            line.Print();
-            continue;
-        }
-        const std::string strWhy =
-            dwID ? std::string(bPast ? "past" : "current") + (bHalvern ? ", halvern" : "") : v.strReason;
-        printf("%-5zu %-10u %-19s %-19s %-6s %-6s %-9s %-8s %-3s %-3s %-10s %s\n", i, unsigned(e.dwEventNumber),
-               e.strCreated.c_str(), e.strUpdated.c_str(), Hex(e.wEventClass, 2).c_str(), Hex(e.wEventCode, 4).c_str(),
-               e.strSeverity.c_str(), v.pszState, v.bRecorded ? "yes" : "no", v.bTarget ? "yes" : "no",
-               Hex(dwID, 8).c_str(), strWhy.c_str());
-        if (o.bVerbose && v.pReport) {
-            std::string strShown = ToUtf8(strMessage);
-            for (size_t p = 0; (p = strShown.find('\n', p)) != std::string::npos; p += 9)
-                strShown.insert(p + 1, "      | ");
-            printf("      | %s\n", strShown.c_str());
-        }
-    }
-    const std::vector<std::string> vecErrors = scratch.ErrorLines();
+void PrintEntry(const Options &o, const POLLRESULT &r, size_t i, const IMLINFO &e, const ENTRYOUTCOME &d) {
+    const bool bHandled = d.nState != ENTRY_SKIPPED;
+    const char *pszState =
+        r.bSearched && i >= r.dwNewEventIndex ? "new" : (bHandled ? "updated" : "checked");
+    const bool bReported = d.nReport == REPORT_SENT;
+    const DWORD dwID = bReported ? d.dwEventID : 0;
+    const bool bHalvern = d.bPast ? ZavIsPastHalvernId(dwID) : (dwID && IsZavHalvernEvent(dwID));
+    const std::string strMessage = bReported ? d.strMessage : "";
+    const std::string strReason = bHandled ? NoReportReason(d, e)
+                                  : r.bSearched ? "already checked"
+                                                : "no new-entry start found (checked time missing)";
     if (o.bJson) {
         JsonLine line;
-        line.Text("result", bFetched ? "ok" : "failed")
-            .Text("clock", strTime)
-            .Bool("first_start", dwServiceStart == 0)
-            .Bool("service_running", bRunning)
-            .Number("checked_number", tagChecked.dwEventNumber)
-            .Number("entries", long(vecEntries.size()))
-            .Number("recorded", long(vecRecords.size()))
-            .Number("reported", nReported);
-        if (!bFetched) line.Text("error", vecErrors.empty() ? "" : vecErrors.back());
+        line.Number("index", long(i))
+            .Number("number", e.dwEventNumber)
+            .Text("created", e.strCreated)
+            .Text("updated", e.strUpdated)
+            .Text("class", Hex(e.wEventClass, 2))
+            .Text("code", Hex(e.wEventCode, 4))
+            .Text("severity", e.strSeverity)
+            .Number("repaired", e.dwRepaired)
+            .Text("state", pszState)
+            .Bool("recorded", d.bRecorded)
+            .Bool("target", d.bTarget)
+            .Text("event_id", Hex(dwID, 8))
+            .Bool("past", bReported && d.bPast)
+            .Bool("halvern", bHalvern)
+            .Text("reason", strReason)
+            .Text("message_hex", HexBytes(strMessage));
+        if (o.bVerbose) line.Text("message", ToUtf8(strMessage));
         line.Print();
-    } else if (bFetched) {
-        printf("controller clock %s; %s; checked entry %u; %zu entries, %zu recorded, %d reported (as %s)\n",
-               strTime.c_str(), dwServiceStart ? "not the first start" : "first start",
-               unsigned(tagChecked.dwEventNumber), vecEntries.size(), vecRecords.size(), nReported,
-               bRunning ? "the running service's next poll" : "the first poll after a start");
+        return;
+    }
+    const std::string strWhy = dwID ? std::string(d.bPast ? "past" : "current") + (bHalvern ? ", halvern" : "") : strReason;
+    printf("%-5zu %-10u %-19s %-19s %-6s %-6s %-9s %-8s %-3s %-3s %-10s %s\n", i, unsigned(e.dwEventNumber),
+           e.strCreated.c_str(), e.strUpdated.c_str(), Hex(e.wEventClass, 2).c_str(), Hex(e.wEventCode, 4).c_str(),
+           e.strSeverity.c_str(), pszState, d.bRecorded ? "yes" : "no", d.bTarget ? "yes" : "no", Hex(dwID, 8).c_str(),
+           strWhy.c_str());
+    if (o.bVerbose && bReported) {
+        std::string strShown = ToUtf8(strMessage);
+        for (size_t p = 0; (p = strShown.find('\n', p)) != std::string::npos; p += 9) strShown.insert(p + 1, "      | ");
+        printf("      | %s\n", strShown.c_str());
+    }
+}
+
+void PrintPollSummary(const Options &o, const POLLRUN &run, long nRecorded, long nReported,
+                      const std::vector<std::string> &vecErrors) {
+    const POLLRESULT &r = run.tagState.tagResult;
+    if (o.bJson) {
+        JsonLine line;
+        line.Text("result", r.bFetched ? "ok" : "failed")
+            .Text("clock", r.strTime)
+            .Bool("first_start", run.dwServiceStart == 0)
+            .Bool("service_running", run.bRunning)
+            .Number("checked_number", run.dwCheckedNumber)
+            .Number("entries", long(r.dwEntries))
+            .Number("recorded", nRecorded)
+            .Number("reported", nReported);
+        if (!r.bFetched) line.Text("error", vecErrors.empty() ? "" : vecErrors.back());
+        line.Print();
+    } else if (r.bFetched) {
+        printf("controller clock %s; %s; checked entry %u; %u entries, %ld recorded, %ld reported (as %s)\n",
+               r.strTime.c_str(), run.dwServiceStart ? "not the first start" : "first start",
+               unsigned(run.dwCheckedNumber), unsigned(r.dwEntries), nRecorded, nReported,
+               run.bRunning ? "the running service's next poll" : "the first poll after a start");
     } else {
         printf("POLL FAILED: the service records nothing this cycle and tries again at the next\n");
         for (const auto &s : vecErrors) printf("  operation log: %s\n", s.c_str());
         printf("  the trace (%s) has the interpreter's message when the module raised\n", ZAV_DEFAULT_TRACE_PATH);
     }
-    return bFetched ? 0 : 1;
+}
+
+int CmdPoll(const Options &o) {
+    if (!o.vecArgs.empty()) return Usage();
+    Scratch scratch;
+    POLLRUN run;
+    if (!PreparePoll(scratch, run) || !RunPoll(o, run)) return 1;
+    const POLLRESULT &r = run.tagState.tagResult;
+    const std::vector<IMLINFO> &vecEntries = run.tagState.tagImlList.vecRecords;
+    if (!o.bJson && r.bFetched)
+        printf("%-5s %-10s %-19s %-19s %-6s %-6s %-9s %-8s %-3s %-3s %-10s %s\n", "index", "number", "created",
+               "updated", "class", "code", "severity", "state", "rec", "tgt", "event ID", "past/halvern, reason");
+    long nRecorded = 0, nReported = 0;
+    for (size_t i = 0; i < r.dwEntries; ++i) {
+        // Without a pass every entry stays as the last poll left it.
+        const ENTRYOUTCOME d = i < r.vecOutcomes.size() ? r.vecOutcomes[i] : ENTRYOUTCOME();
+        PrintEntry(o, r, i, vecEntries[i], d);
+        nRecorded += d.bRecorded ? 1 : 0;
+        nReported += d.nReport == REPORT_SENT ? 1 : 0;
+    }
+    PrintPollSummary(o, run, nRecorded, nReported, scratch.ErrorLines());
+    return r.bFetched ? 0 : 1;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "CheckedState.h"
 #include "LogFile.h"
 #include "Monitoring.h"
 #include "PyBridge.h"
@@ -56,15 +57,17 @@ protected:
     void Run(const std::string &strCode) { ASSERT_EQ(0, PyRun_SimpleString(strCode.c_str())) << strCode; }
     // One poll's bridge call: "result time record-of-the-first-entry".
     std::string Poll() {
-        std::string strTime;
-        const int nResult = ExecutePythonScript(strTime);
+        POLLRESULT tagPoll;
+        const int nResult = ExecutePythonScript(tagPoll, m_tagList, m_strStartTime);
         EXPECT_EQ(nullptr, PyErr_Occurred()) << "the error indicator is left set";
         PyErr_Clear();
-        const IMLINFO *p = g_dwMaxIndex ? g_tagImlList : nullptr;
-        const std::string s = std::to_string(nResult) + " " + strTime + " " + (p ? MakeDatRecord(*p, MakeSummary(*p)) : "");
-        ClearImlList();
+        const IMLINFO *p = m_tagList.dwMaxIndex ? &m_tagList.vecRecords[0] : nullptr;
+        const std::string s = std::to_string(nResult) + " " + tagPoll.strTime + " " + (p ? MakeDatRecord(*p, MakeSummary(*p)) : "");
+        ClearImlList(m_tagList);
         return s;
     }
+    IMLLIST m_tagList;
+    std::string m_strStartTime;
 };
 
 }  // namespace
@@ -117,12 +120,13 @@ TEST_F(Bridge, RecordsAWalkDidNotReachAreEmpty) {
     Run("class K(object):\n    __hash__ = lambda s: hash('EventNumber')\n"
         "    __eq__ = lambda s, o: zavsmsrv.IML[1].pop() and False\n"
         "d = {K(): 0}\nd.update(zavsmsrv.GOOD)\nzavsmsrv.IML = (200, [d, dict(zavsmsrv.GOOD)])");
-    std::string strTime;
-    ASSERT_EQ(1, ExecutePythonScript(strTime));
-    ASSERT_EQ(2u, g_dwMaxIndex);
-    EXPECT_EQ("07,00,", MakeSummary(g_tagImlList[0]).substr(0, 3) + MakeSummary(g_tagImlList[1]).substr(0, 3));
-    EXPECT_EQ("", g_tagImlList[1].strMessage);
-    ClearImlList();
+    POLLRESULT tagPoll;
+    ASSERT_EQ(1, ExecutePythonScript(tagPoll, m_tagList, m_strStartTime));
+    ASSERT_EQ(2u, m_tagList.dwMaxIndex);
+    const std::vector<IMLINFO> &v = m_tagList.vecRecords;
+    EXPECT_EQ("07,00,", MakeSummary(v[0]).substr(0, 3) + MakeSummary(v[1]).substr(0, 3));
+    EXPECT_EQ("", v[1].strMessage);
+    ClearImlList(m_tagList);
 }
 
 namespace {
@@ -136,11 +140,29 @@ class Pass : public ZavTest {
 protected:
     void List(const std::vector<IMLINFO> &v, const IMLINFO &tagChecked, DWORD dwNewIndex) {
         g_tagTargetEvent[0] = {1, 2, "", "", ""};
-        ASSERT_EQ(1, AllocImlList(DWORD(v.size())));
-        std::copy(v.begin(), v.end(), g_tagImlList);
-        g_tagCheckedIml = tagChecked;
-        g_dwNewEventIndex = dwNewIndex;
+        ASSERT_EQ(1, AllocImlList(m_tagList, DWORD(v.size())));
+        std::copy(v.begin(), v.end(), m_tagList.vecRecords.begin());
+        m_tagChecked.tagIml = tagChecked;
+        m_dwNewIndex = dwNewIndex;
     }
+    void CheckAndReport(const std::string &strServiceStartTime = "") {
+        CheckAndReportIml(m_tagList, m_dwNewIndex, m_tagChecked, strServiceStartTime, m_vecOutcomes);
+    }
+    // What the pass decided, one text an entry: "state recorded/target/past report-reason event-ID".
+    std::vector<std::string> Outcomes() const {
+        std::vector<std::string> out;
+        for (const ENTRYOUTCOME &o : m_vecOutcomes) {
+            char sz[64];
+            snprintf(sz, sizeof sz, "%u:%u %d %d%d%d %d %08X %d s%d", unsigned(o.dwIndex), unsigned(o.dwEventNumber),
+                     o.nState, o.bRecorded, o.bTarget, o.bPast, o.nReport, unsigned(o.dwEventID), o.bStored, o.nSeverity);
+            out.push_back(sz + std::string(o.strMessage.empty() ? "" : " +message"));
+        }
+        return out;
+    }
+    IMLLIST m_tagList;
+    CHECKEDSTATE m_tagChecked;
+    DWORD m_dwNewIndex = 0;
+    std::vector<ENTRYOUTCOME> m_vecOutcomes;
     static std::string Record(const IMLINFO &t) { return MakeDatRecord(t, MakeSummary(t)) + "\n"; }
     std::string Dat() { return Read(g_strZavDir + "/log/zavsmsel.log"); }
 };
@@ -163,10 +185,10 @@ TEST_F(Pass, TheSearchFindsTheEntryAfterTheCheckedOneElseDecidesByTime) {
     };
     for (const auto &c : cases) {
         List(c.vecList, c.tagChecked, 77);
-        g_dwServiceStart = c.dwStart;
-        g_strCheckedTime = c.strTime;
-        const int nResult = SearchNewEventNumber();
-        EXPECT_EQ(c.strResult, std::to_string(nResult) + " " + std::to_string(g_dwNewEventIndex)) << "case " << &c - cases;
+        m_tagChecked.dwServiceStart = c.dwStart;
+        m_tagChecked.strTime = c.strTime;
+        const int nResult = SearchNewEventNumber(m_tagList, m_tagChecked, m_dwNewIndex);
+        EXPECT_EQ(c.strResult, std::to_string(nResult) + " " + std::to_string(m_dwNewIndex)) << "case " << &c - cases;
     }
 }
 
@@ -174,8 +196,7 @@ TEST_F(Pass, NewEntriesAreRecordedReportedAndCheckedInTurn) {
     std::vector<IMLINFO> v = {E(1, 1, 1), E(2, 2, 2), E(3, 3, 3, "Warning", 1), E(4, 4, 4)};
     v[3].wEventCode = 3;  // not in the table: recorded and checked only
     List(v, v[0], 1);
-    g_strServiceStartTime = T(3);  // the first pass: entries updated before the service start are past
-    CheckAndReportIml();
+    CheckAndReport(T(3));  // the first pass: entries updated before the service start are past
     EXPECT_EQ(1, g_bCurrentReport) << "later passes are all current";
     EXPECT_EQ(Record(v[1]) + Record(v[2]) + Record(v[3]), Dat());
     const std::vector<std::string> vecSent = {
@@ -185,14 +206,17 @@ TEST_F(Pass, NewEntriesAreRecordedReportedAndCheckedInTurn) {
             "\nEvent Class : 0x01\nEvent Code : 0x02\nStatus : Repaired\nDescription : msg3\n||||"};
     EXPECT_EQ(vecSent, Indications());
     EXPECT_EQ("dword:4\n", Read(ValuePath(ZAV_PARAMETERS_KEY, "ReadEventNumber")));
+    const std::vector<std::string> vecDecided = {"0:1 0 000 0 00000000 0 s0", "1:2 1 111 1 C000057F 1 s3 +message",
+                                                 "2:3 1 110 1 40008102 1 s4 +message", "3:4 1 100 2 00000000 1 s3"};
+    EXPECT_EQ(vecDecided, Outcomes());
 }
 
 TEST_F(Pass, AnOldUpdatedEntryIsReportedAgainButOnlyTheLastIsStored) {
     g_bCurrentReport = 1;
-    g_strCheckedTime = T(50);
+    m_tagChecked.strTime = T(50);
     const std::vector<IMLINFO> v = {E(1, 1, 60), E(2, 2, 40), E(3, 3, 55, "Warning")};
     List(v, E(3, 3, 45, "Warning"), 3);
-    CheckAndReportIml();
+    CheckAndReport();
     EXPECT_EQ(Record(v[0]) + Record(v[2]), Dat());
     EXPECT_EQ(2u, Indications().size());
     EXPECT_EQ("dword:3\nsz:" + T(55) + "\n", Read(ValuePath(ZAV_PARAMETERS_KEY, "ReadEventNumber")) +
@@ -218,7 +242,10 @@ protected:
         unsetenv("PYTHONPATH");
         ZavTest::TearDown();
     }
-    void Start() { ASSERT_NE(pthread_t(0), m_tid = StartMonitoringThread()); }
+    void Start() {
+        m_tagArgs = {&m_tagChecked, g_hExitThreadEvent};
+        ASSERT_NE(pthread_t(0), m_tid = StartMonitoringThread(m_tagArgs));
+    }
     void Stop() {
         (void)SetEvent(g_hServerStopEvent.load());
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hExitThreadEvent, 60000)) << "the thread did not end";
@@ -226,6 +253,8 @@ protected:
         m_tid = 0;
     }
     pthread_t m_tid = 0;
+    CHECKEDSTATE m_tagChecked;
+    MONITORINGARGS m_tagArgs{};
 };
 
 }  // namespace
@@ -235,7 +264,7 @@ TEST_F(MonitoringThread, AStopBeforeTheFirstPollLoadsTheStateAndEndsTheThread) {
     (void)SetEvent(g_hServerStopEvent.load());
     Start();
     Stop();
-    EXPECT_EQ("2026-12-01 00:00:00", g_strCheckedTime);
+    EXPECT_EQ("2026-12-01 00:00:00", m_tagChecked.strTime);
     EXPECT_FALSE(LogHas("Check"));
     EXPECT_EQ("[ZavMonitoringThread],End", Log().back());
 }
@@ -281,6 +310,8 @@ protected:
         ZavTest::TearDown();
     }
     static int Polls(const char *pszVariable, int nDefault) { return getenv(pszVariable) ? atoi(getenv(pszVariable)) : nDefault; }
+    POLLSTATE m_tagState;
+    CHECKEDSTATE m_tagChecked;
 };
 
 long ObjectCount() {
@@ -298,12 +329,13 @@ TEST_F(PollEndurance, MalformedResultsNeverCrashLeakOrLeaveAnError) {
     const int nPolls = Polls("ZAV_HOSTILE_POLLS", 1500);
     long nWarm = 0, nGood = 0;
     for (int i = 1; i <= nPolls; ++i) {
-        g_dwServiceStart = i % 3 == 0 ? 0 : 1;  // first-start and restart paths both
-        ASSERT_EQ(1, MonitoringPoll()) << "poll " << i;
+        m_tagChecked.dwServiceStart = i % 3 == 0 ? 0 : 1;  // first-start and restart paths both
+        ASSERT_EQ(1, MonitoringPoll(m_tagState, m_tagChecked)) << "poll " << i;
         ASSERT_EQ(nullptr, PyErr_Occurred()) << "poll " << i << " left an interpreter error";
-        ASSERT_EQ(0u, g_dwMaxIndex);
-        nGood += !g_strCheckedTime.empty();
-        ASSERT_TRUE(g_strCheckedTime.empty() || g_strCheckedTime.size() == 19u) << g_strCheckedTime;
+        ASSERT_EQ(0u, m_tagState.tagImlList.dwMaxIndex);
+        const std::string &strTime = m_tagChecked.strTime;
+        nGood += !strTime.empty();
+        ASSERT_TRUE(strTime.empty() || strTime.size() == 19u) << strTime;
         if (i == nPolls / 10) nWarm = ObjectCount();
     }
     EXPECT_GT(nGood, 0) << "no poll succeeded: the pass went untested";
@@ -328,11 +360,11 @@ TEST_F(PollEndurance, SteadyPollsKeepResidentSizeFlat) {
 #endif
     long nRss100 = 0;
     for (int i = 1; i <= nPolls; ++i) {
-        ASSERT_EQ(1, MonitoringPoll());
-        ASSERT_EQ(100u, g_tagCheckedIml.dwEventNumber) << "poll " << i;
+        ASSERT_EQ(1, MonitoringPoll(m_tagState, m_tagChecked));
+        ASSERT_EQ(100u, m_tagChecked.tagIml.dwEventNumber) << "poll " << i;
         nRss100 = i == 100 ? RssKb() : nRss100;
     }
-    EXPECT_EQ("2026-12-08 00:00:00", g_strCheckedTime);
+    EXPECT_EQ("2026-12-08 00:00:00", m_tagChecked.strTime);
 #ifdef ZAV_TEST_SANITIZED
     GTEST_SKIP() << "resident size is not measured under a sanitizer (leaks are: at exit)";
 #endif

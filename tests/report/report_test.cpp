@@ -1,8 +1,6 @@
 // Delivery to the report library, the past-report rule and remote-report routing.
 #include "Report.h"
-#include "Monitoring.h"
 #include "TestSupport.h"
-#include "zavsmsrv.h"
 
 TEST_F(ZavTest, EachIndicationCarriesItsTypeSourceAndMessageSlot) {
     const std::pair<DWORD, std::string> cases[] = {
@@ -23,11 +21,10 @@ TEST_F(ZavTest, EachIndicationCarriesItsTypeSourceAndMessageSlot) {
 }
 
 TEST_F(ZavTest, OnlyTheFirstPassComparesTheUpdateTimeWithTheServiceStart) {
-    g_strServiceStartTime = T(3);
     const std::pair<std::string, int> cases[] = {{T(2), 1}, {T(3), 0}, {T(4), 0}, {"", 1}, {"2026-12-06 01:00", 1}};
-    for (const auto &c : cases) EXPECT_EQ(c.second, IsPastReport(c.first)) << c.first;
+    for (const auto &c : cases) EXPECT_EQ(c.second, IsPastReport(c.first, T(3))) << c.first;
     g_bCurrentReport = 1;
-    for (const auto &c : cases) EXPECT_EQ(0, IsPastReport(c.first)) << c.first;
+    for (const auto &c : cases) EXPECT_EQ(0, IsPastReport(c.first, T(3))) << c.first;
 }
 
 TEST_F(ZavTest, RemoteRoutingNeedsTheDestinationKeyAndAnAliveLevelUpToThree) {

@@ -1,10 +1,9 @@
 // The definition file, event filtering and IDs, the checked entry and the poll interval.
 #include <sstream>
 
-#include "Monitoring.h"
+#include "CheckedState.h"
 #include "Setting.h"
 #include "TestSupport.h"
-#include "zavsmsrv.h"
 
 namespace {
 
@@ -68,10 +67,7 @@ TEST_F(ZavTest, EventIdsFollowClassCodeSeverityAndPastRouting) {
         {1, 1, Iml(0x01, 0x0002, "Warning"), ZAV_PAST_WARNING},
         {1, 1, Iml(0x01, 0x0002, "OK"), ZAV_PAST_INFORMATION},
     };
-    for (const auto &c : cases) {
-        g_dwServiceStart = c.dwStart;
-        EXPECT_EQ(c.dwID, CreateReportEventID(c.bPast, c.tagEntry)) << "case " << &c - cases;
-    }
+    for (const auto &c : cases) EXPECT_EQ(c.dwID, CreateReportEventID(c.bPast, c.tagEntry, c.dwStart)) << "case " << &c - cases;
 }
 
 TEST_F(ZavTest, TheFirstMatchingRowGivesTheHeadlineOfTheSeverity) {
@@ -91,21 +87,22 @@ TEST_F(ZavTest, TheFirstMatchingRowGivesTheHeadlineOfTheSeverity) {
 
 TEST_F(ZavTest, TheCheckedEntryIsStoredAndComparedWithTheCheckedTime) {
     const IMLINFO tagChecked = Iml(5, 0x102, "", 0, 7, T(3), T(5));
-    ASSERT_TRUE(SetCheckedImlInfo(tagChecked));
+    CHECKEDSTATE tagState;
+    ASSERT_TRUE(SetCheckedImlInfo(tagState, tagChecked));
     std::string strFiles;
     for (const char *pszName : {"ReadEventNumber", "ReadCreated", "ReadUpdated", "ReadEventClass", "ReadEventCode", "ReadRepaired"})
         strFiles += Read(ValuePath(ZAV_PARAMETERS_KEY, pszName));
     EXPECT_EQ("dword:7\nsz:" + T(3) + "\nsz:" + T(5) + "\ndword:5\ndword:258\ndword:0\n", strFiles);
 
-    g_strCheckedTime = T(5);
+    tagState.strTime = T(5);
     const struct { IMLINFO tagEntry; int bNew; bool bUpdated; } cases[] = {
         {tagChecked, 1, false}, {Iml(0x05, 0x0102, "OK", 1, 7, T(3), T(5)), 1, true},
         {Iml(0x05, 0x0102, "OK", 0, 6, T(1), T(5)), 0, true}, {Iml(0x05, 0x0102, "OK", 0, 6, T(1), T(4)), 0, false},
         {Iml(0x05, 0x0102, "OK", 0, 6, T(1), ""), 0, false}, {Iml(0x05, 0x0102, "OK", 0, 8, T(1), T(1)), 1, true},
     };
-    for (const auto &c : cases) EXPECT_EQ(c.bUpdated, IsUpdatedEvent(c.tagEntry, c.bNew)) << "case " << &c - cases;
-    g_strCheckedTime.clear();
-    EXPECT_FALSE(IsUpdatedEvent(cases[2].tagEntry, 0)) << "without a checked time an old entry is not updated";
+    for (const auto &c : cases) EXPECT_EQ(c.bUpdated, IsUpdatedEvent(tagState, c.tagEntry, c.bNew)) << "case " << &c - cases;
+    tagState.strTime.clear();
+    EXPECT_FALSE(IsUpdatedEvent(tagState, cases[2].tagEntry, 0)) << "without a checked time an old entry is not updated";
     EXPECT_TRUE(LogHas("[IsUpdatedEvent],Checked Time Not Found"));
 }
 

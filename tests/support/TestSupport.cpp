@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "LogFile.h"
-#include "Monitoring.h"
 #include "Reg.h"
 #include "Report.h"
 #include "Setting.h"
@@ -52,17 +51,14 @@ void ZavTest::SetUp() {
     g_dwLogLevel = 5;
     g_dwLogCurrentSize = g_dwDatCurrentSize = 0;
     g_bLogBackup = g_bDatBackup = g_bJapaneseMessage = g_bCurrentReport = 0;
-    g_dwServiceStart = 1;
-    g_SendIndication = Capture;
+    g_strDatFilePath = Path("inst") + ZAV_DAT_FILE;
+    SetReportFunction(Capture);
     Indications().clear();
-    g_tagCheckedIml = IMLINFO();
-    g_strCheckedTime.clear();
-    g_strServiceStartTime.clear();
     for (auto &row : g_tagTargetEvent) row = TARGETEVENTINFO();
 }
 
 void ZavTest::TearDown() {
-    ClearImlList();
+    SetReportFunction(nullptr);
     g_strLogFilePath.clear();
     SetRegistryRoot(ZAV_DEFAULT_DIR "/registry");
     SetRegRetryWait(ZAV_REG_RETRY_WAIT);
