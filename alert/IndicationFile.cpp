@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kSwitchValue[] = "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL/V_INDICATIONFILE";
+const char kSwitchValue[] = ZAV_INTERNAL_REG_REL "/V_INDICATIONFILE";
 const int kSlots = 5;
 
 std::string InstallDir() {

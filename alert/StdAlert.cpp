@@ -1,7 +1,6 @@
 // The report library: SendIndication turns one indication record into one
 // structured journal entry (a syslog line where there is no journal) and,
 // when switched on, one line of the JSON-lines indication file.
-#include <iconv.h>
 #include <syslog.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "StdAlert.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -52,21 +52,8 @@ std::vector<std::string> ReadStrings(const INDICATIONINFO &info) {
 // journalctl shows only UTF-8 as text; the service's Japanese texts are EUC-JP.
 std::string ToUtf8(const std::string &s) {
     if (IsUtf8(s)) return s;
-    std::string out(s.size() * 2 + 4, '\0');
-    iconv_t cd = iconv_open("UTF-8", "EUC-JP");
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-        char *pIn = const_cast<char *>(s.data());
-        size_t nInLeft = s.size();
-        char *pOut = &out[0];
-        size_t nOutLeft = out.size();
-        const size_t r = iconv(cd, &pIn, &nInLeft, &pOut, &nOutLeft);
-        (void)iconv_close(cd);
-        if (r != size_t(-1) && nInLeft == 0) {
-            out.resize(out.size() - nOutLeft);
-            return out;
-        }
-    }
-    out.clear();
+    std::string out;
+    if (EucJpToUtf8(s, out)) return out;
     for (unsigned char c : s) {
         char buf[8];
         snprintf(buf, sizeof buf, c < 0x80 ? "%c" : "\\x%02x", c);

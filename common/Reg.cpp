@@ -117,7 +117,7 @@ int SetRegValues(const char *pszKey, const REGVALUEITEM *pItems, DWORD dwCount, 
             dwStored += dwDone;
             if (rc == ERROR_SUCCESS) break;
             if (dwDone != 0) nAttempt = 0;
-            Sleep(ZAV_REG_RETRY_WAIT);
+            Sleep(s_dwRetryWait);
             if (++nAttempt == ZAV_REG_RETRY) return 0;
         }
     }

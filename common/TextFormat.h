@@ -1,6 +1,9 @@
-// Byte strings written for scripts: a JSON string literal and lower-case hex.
-// Header-only, so the report library can use it without the core.
+// Byte strings written for scripts and terminals: a JSON string literal,
+// lower-case hex, EUC-JP as UTF-8. Header-only, so the report library can use
+// it without the core.
 #pragma once
+
+#include <iconv.h>
 
 #include <cstdio>
 #include <string>
@@ -33,4 +36,22 @@ inline std::string HexBytes(const std::string &s) {
         out += kDigits[c & 15];
     }
     return out;
+}
+
+// The service's texts are EUC-JP bytes; journals, terminals and JSON want
+// UTF-8. False when the bytes are not EUC-JP (strUtf8 is then empty).
+inline bool EucJpToUtf8(const std::string &strEuc, std::string &strUtf8) {
+    strUtf8.clear();
+    if (strEuc.empty()) return true;
+    iconv_t cd = iconv_open("UTF-8", "EUC-JP");
+    if (cd == iconv_t(-1)) return false;
+    std::string in = strEuc, out(strEuc.size() * 4 + 4, '\0');
+    char *pIn = &in[0], *pOut = &out[0];
+    size_t nIn = in.size(), nOut = out.size();
+    const size_t rc = iconv(cd, &pIn, &nIn, &pOut, &nOut);
+    (void)iconv_close(cd);
+    if (rc == size_t(-1) || nIn != 0) return false;
+    out.resize(out.size() - nOut);
+    strUtf8.swap(out);
+    return true;
 }

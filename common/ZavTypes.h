@@ -125,8 +125,11 @@ typedef int (*SENDINDICATION)(INDICATIONINFO);
 #define ZAV_LOG_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv"
 #define ZAV_REPORT_TABLE_KEY "SOFTWARE\\KYM\\ZAVALERTMAN\\REPORTTABLE\\EVENTLOG\\APPLICATION\\ZAVCOMMONSERVICE\\"
 #define ZAV_INTERNAL_KEY "SOFTWARE\\KYM\\ZAVAgent\\Log\\zavsmsrv_internal"
-// The trace settings are read as value files before anything else exists.
-#define ZAV_INTERNAL_REG_DIR ZAV_INSTALL_DIR "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL"
+// The same key as the registry's folder below the install: the trace settings
+// and the report library's switch are read as value files before anything
+// else exists.
+#define ZAV_INTERNAL_REG_REL "/registry/HKEY_LOCAL_MACHINE/SOFTWARE/KYM/ZAVAGENT/LOG/ZAVSMSRV_INTERNAL"
+#define ZAV_INTERNAL_REG_DIR ZAV_INSTALL_DIR ZAV_INTERNAL_REG_REL
 
 // ---- Fixed paths ---------------------------------------------------------
 

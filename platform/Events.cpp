@@ -62,21 +62,6 @@ HANDLE CreateEvent(LPVOID, BOOL bManualReset, BOOL bInitialState, const char *lp
     return h;
 }
 
-HANDLE OpenEvent(DWORD, BOOL, const char *lpName) {
-    if (!lpName || !*lpName) {
-        SetLastError(EINVAL);
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> lock(s_mtxEvents);
-    ZavEvent *p = FindNamedLocked(lpName);
-    if (!p) {
-        SetLastError(ENOENT);
-        return nullptr;
-    }
-    ++p->nRefs;
-    return p;
-}
-
 // No lock, no allocation: called from signal handlers.
 BOOL SetEvent(HANDLE hEvent) {
     if (!hEvent) return 0;
@@ -87,17 +72,6 @@ BOOL SetEvent(HANDLE hEvent) {
     } while (n < 0 && errno == EINTR);
     // EAGAIN: the counter is saturated, the event is signalled anyway.
     return (n == sizeof one || (n < 0 && errno == EAGAIN)) ? 1 : 0;
-}
-
-BOOL ResetEvent(HANDLE hEvent) {
-    if (!hEvent) {
-        SetLastError(EINVAL);
-        return 0;
-    }
-    uint64_t value = 0;
-    while (read(static_cast<ZavEvent *>(hEvent)->fd.get(), &value, sizeof value) < 0 && errno == EINTR) {
-    }
-    return 1;
 }
 
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {

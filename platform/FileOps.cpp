@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "Guards.h"
 
@@ -47,4 +48,73 @@ void RotateFiles(const std::string &strPath, DWORD dwGeneration, const char *psz
     for (DWORD n = dwGeneration; n >= 2; --n)
         (void)rename((strBase + std::to_string(n - 1)).c_str(), (strBase + std::to_string(n)).c_str());
     (void)rename(strPath.c_str(), (strBase + "1").c_str());
+}
+
+namespace {
+
+// A temporary file being written in place of strPath.
+struct PENDINGFILE {
+    std::string strTmp;
+    UniqueFd fd;
+};
+
+// A temporary file beside strPath holding strContent, mode 0644, not synced
+// yet. 0, or the errno (nothing left behind).
+int CreateTemporary(const std::string &strPath, const std::string &strContent, PENDINGFILE &p) {
+    std::string strTmpl = strPath + ZAV_TMP_SUFFIX;
+    p.fd.reset(mkostemp(&strTmpl[0], O_CLOEXEC));
+    if (!p.fd) return errno;
+    p.strTmp = strTmpl;
+    int rc = fchmod(p.fd.get(), 0644) == 0 ? 0 : errno;
+    size_t off = 0;
+    while (rc == 0 && off < strContent.size()) {
+        const ssize_t n = write(p.fd.get(), strContent.data() + off, strContent.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) rc = errno;
+        else off += size_t(n);
+    }
+    if (rc != 0) {
+        p.fd.reset();
+        (void)unlink(p.strTmp.c_str());
+        p.strTmp.clear();
+    }
+    return rc;
+}
+
+}  // namespace
+
+int WriteFilesAtomic(const std::string &strDir, const std::vector<ATOMICFILE> &vecFiles, DWORD &dwDone) {
+    dwDone = 0;
+    std::vector<PENDINGFILE> vec(vecFiles.size());
+    // Each stage runs over the files the earlier stages kept (nLimit), so rc
+    // ends as the error of the first file that failed.
+    size_t nLimit = vecFiles.size();
+    int rc = 0;
+    auto stop = [&](size_t i, int e) {
+        rc = e;
+        nLimit = i;
+    };
+    for (size_t i = 0; i < nLimit; ++i)
+        if (int e = CreateTemporary(vecFiles[i].strPath, vecFiles[i].strContent, vec[i])) stop(i, e);
+    // Writeback of every file starts before the first sync waits, so the
+    // later syncs find their data on the disk already.
+    for (size_t i = 0; i < nLimit; ++i) (void)sync_file_range(vec[i].fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    for (size_t i = 0; i < nLimit; ++i)
+        if (fsync(vec[i].fd.get()) != 0 || !vec[i].fd.close()) stop(i, errno);
+    for (size_t i = 0; i < nLimit; ++i)
+        if (rename(vec[i].strTmp.c_str(), vecFiles[i].strPath.c_str()) != 0) stop(i, errno);
+    for (size_t i = nLimit; i < vec.size(); ++i)
+        if (!vec[i].strTmp.empty()) (void)unlink(vec[i].strTmp.c_str());
+    // One folder sync makes every rename durable.
+    if (nLimit > 0)
+        if (int e = SyncFolder(strDir)) stop(0, e);
+    dwDone = DWORD(nLimit);
+    return rc;
+}
+
+int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
+    const size_t slash = strPath.rfind('/');
+    DWORD dwDone = 0;
+    return WriteFilesAtomic(slash == std::string::npos ? "." : strPath.substr(0, slash), {{strPath, strContent}},
+                            dwDone);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "NTwin32.h"
 
@@ -25,3 +26,22 @@ int SyncParentFolder(const std::string &strPath);
 // newest, dwGeneration (capped at ZAV_MAX_GENERATION) the oldest kept;
 // generation 0 deletes strPath instead. Missing files are no error.
 void RotateFiles(const std::string &strPath, DWORD dwGeneration, const char *pszSeparator);
+
+// A file's temporary name during an atomic write: its own name with this
+// (mkostemp's template) added.
+#define ZAV_TMP_SUFFIX ".tmpXXXXXX"
+
+// One file of an atomic write.
+struct ATOMICFILE {
+    std::string strPath;
+    std::string strContent;
+};
+// Replaces the files, all in the folder strDir, with their contents: each
+// through a temporary file beside it (mode 0644), written, synced and renamed
+// over it, then one sync of strDir for every rename, so each file is its old
+// or its new content at any moment. The files before the first that fails
+// are replaced; dwDone counts them (0 when the folder sync fails). 0, or the
+// errno of the first failure; no temporary file is left behind.
+int WriteFilesAtomic(const std::string &strDir, const std::vector<ATOMICFILE> &vecFiles, DWORD &dwDone);
+// One file, the same way.
+int WriteFileAtomic(const std::string &strPath, const std::string &strContent);

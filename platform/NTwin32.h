@@ -30,8 +30,6 @@ typedef ZavRegKey *HKEY;
 #define KEY_READ 0x20019u
 #define KEY_ALL_ACCESS 0x2001Fu
 
-#define MOVEFILE_REPLACE_EXISTING 1u
-
 // Error codes are errno values (ENOENT for a missing key or value, EBADMSG
 // for a malformed value file, EINVAL for a type mismatch or bad argument,
 // ERANGE for a buffer too small).
@@ -51,9 +49,7 @@ struct SYSTEMTIME {
 // Events: manual-reset, backed by eventfd. SetEvent is one write(2) and is
 // safe in a signal handler.
 HANDLE CreateEvent(LPVOID lpAttributes, BOOL bManualReset, BOOL bInitialState, const char *lpName);
-HANDLE OpenEvent(DWORD dwAccess, BOOL bInherit, const char *lpName);
 BOOL SetEvent(HANDLE hEvent);
-BOOL ResetEvent(HANDLE hEvent);
 // 0 when signalled, WAIT_TIMEOUT (1) when the time-out ran out, WAIT_FAILED
 // on failure. A signal interrupting the wait does not end it.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
@@ -97,10 +93,6 @@ LONG RegCloseKey(HKEY hKey);
 void SetRegistryRoot(const std::string &strRoot);
 std::string GetRegistryRoot();
 
-// Writes a file atomically and durably: temporary file in the same folder,
-// fsync, rename, fsync of the folder. 0 or an errno value.
-int WriteFileAtomic(const std::string &strPath, const std::string &strContent);
-
 // Reads a value file whole (refusing anything but a small regular file).
 int ReadRegValueFile(const std::string &strPath, std::string &strText);
 // Parses one value file's content ("TYPE:PAYLOAD" with an optional final line
@@ -115,8 +107,4 @@ HMODULE LoadLibrary(const char *lpFileName);
 FARPROC GetProcAddress(HMODULE hModule, const char *lpProcName);
 BOOL FreeLibrary(HMODULE hModule);
 
-BOOL DeleteFile(const char *lpFileName);
-BOOL MoveFileEx(const char *lpExistingFileName, const char *lpNewFileName, DWORD dwFlags);
 
-int lstrlen(const char *lpString);
-char *lstrcpy(char *lpString1, const char *lpString2);

@@ -35,10 +35,6 @@ std::map<HKEY, std::unique_ptr<ZavRegKey>> s_mapKeys;
 // Value files are a few bytes; anything larger is not one of ours.
 constexpr size_t kMaxValueFile = 65536;
 
-// A value file's temporary name is its own name with this (mkostemp's
-// template) added.
-constexpr char kTmpSuffix[] = ".tmpXXXXXX";
-
 std::string Upper(std::string s) {
     for (char &c : s)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
@@ -97,35 +93,6 @@ LONG Fail(int code) {
     return code;
 }
 
-// A temporary file beside strPath holding strContent, mode 0644, not synced
-// yet; strTmp gets its name. 0, or the errno (nothing left behind).
-int CreateTemporary(const std::string &strPath, const std::string &strContent, UniqueFd &fd, std::string &strTmp) {
-    strTmp = strPath + kTmpSuffix;
-    std::vector<char> tmpl(strTmp.begin(), strTmp.end());
-    tmpl.push_back('\0');
-    fd.reset(mkostemp(tmpl.data(), O_CLOEXEC));
-    if (!fd) {
-        strTmp.clear();
-        return errno;
-    }
-    strTmp = tmpl.data();
-    int rc = 0;
-    if (fchmod(fd.get(), 0644) != 0) rc = errno;
-    size_t off = 0;
-    while (rc == 0 && off < strContent.size()) {
-        ssize_t n = write(fd.get(), strContent.data() + off, strContent.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) rc = errno;
-        else off += size_t(n);
-    }
-    if (rc != 0) {
-        fd.reset();
-        (void)unlink(strTmp.c_str());
-        strTmp.clear();
-    }
-    return rc;
-}
-
 // The value file's text for data as RegSetValueEx takes it; 0 or an errno.
 int ValueContent(DWORD dwType, const BYTE *lpData, DWORD cbData, std::string &strContent) {
     if (!lpData) return EINVAL;
@@ -167,7 +134,7 @@ void RemoveStaleTemporaries(const std::string &strDir) {
     const time_t now = time(nullptr);
     while (dirent *e = readdir(d.get())) {
         const char *pszTmp = strstr(e->d_name, ".tmp");
-        if (strncmp(e->d_name, "V_", 2) != 0 || !pszTmp || strlen(pszTmp) != sizeof kTmpSuffix - 1) continue;
+        if (strncmp(e->d_name, "V_", 2) != 0 || !pszTmp || strlen(pszTmp) != sizeof ZAV_TMP_SUFFIX - 1) continue;
         const std::string strTmp = strDir + "/" + e->d_name;
         struct stat st {};
         if (lstat(strTmp.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kStale)
@@ -251,23 +218,6 @@ int ParseRegValueText(const std::string &strText, DWORD &dwType, std::string &st
     return 1;
 }
 
-int WriteFileAtomic(const std::string &strPath, const std::string &strContent) {
-    const size_t slash = strPath.rfind('/');
-    const std::string strDir = slash == std::string::npos ? "." : strPath.substr(0, slash);
-    UniqueFd fd;
-    std::string strTmp;
-    if (int e = CreateTemporary(strPath, strContent, fd, strTmp)) return e;
-    int rc = 0;
-    if (fsync(fd.get()) != 0) rc = errno;
-    if (!fd.close() && rc == 0) rc = errno;
-    if (rc == 0 && rename(strTmp.c_str(), strPath.c_str()) != 0) rc = errno;
-    if (rc != 0) {
-        (void)unlink(strTmp.c_str());
-        return rc;
-    }
-    return SyncFolder(strDir);
-}
-
 LONG RegOpenKeyEx(HKEY hKey, const char *lpSubKey, DWORD, DWORD samDesired, HKEY *phkResult) {
     if (!phkResult) return Fail(EINVAL);
     *phkResult = nullptr;
@@ -349,54 +299,22 @@ LONG RegSetValuesEx(HKEY hKey, const ZAVREGVALUE *pValues, DWORD dwCount, DWORD 
     bool bWritable = false;
     if ((!pValues && dwCount != 0) || !KeyInfo(hKey, strDir, &bWritable)) return Fail(EINVAL);
     if (!bWritable) return Fail(EACCES);
-    struct Pending {
-        std::string strPath, strTmp;
-        UniqueFd fd;
-    };
-    std::vector<Pending> vec(dwCount);
-    // Each stage runs over the values the earlier stages kept (nLimit), so rc
-    // ends as the error of the first value that failed.
-    size_t nLimit = dwCount;
-    int rc = 0;
-    for (size_t i = 0; i < nLimit; ++i) {
+    // A value that cannot be stored ends the values written before it.
+    std::vector<ATOMICFILE> vecFiles;
+    int rcValue = 0;
+    for (DWORD i = 0; i < dwCount && rcValue == 0; ++i) {
         const ZAVREGVALUE &v = pValues[i];
-        std::string strContent;
-        int e = ValueFilePath(hKey, v.lpValueName, vec[i].strPath) ? 0 : EINVAL;
-        if (e == 0) e = ValueContent(v.dwType, v.lpData, v.cbData, strContent);
-        if (e == 0) e = CreateTemporary(vec[i].strPath, strContent, vec[i].fd, vec[i].strTmp);
-        if (e != 0) {
-            rc = e;
-            nLimit = i;
-        }
+        ATOMICFILE f;
+        rcValue = ValueFilePath(hKey, v.lpValueName, f.strPath) ? 0 : EINVAL;
+        if (rcValue == 0) rcValue = ValueContent(v.dwType, v.lpData, v.cbData, f.strContent);
+        if (rcValue == 0) vecFiles.push_back(std::move(f));
     }
-    // Writeback of every file starts before the first sync waits, so the
-    // later syncs find their data on the disk already.
-    for (size_t i = 0; i < nLimit; ++i) (void)sync_file_range(vec[i].fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    for (size_t i = 0; i < nLimit; ++i) {
-        if (fsync(vec[i].fd.get()) != 0 || !vec[i].fd.close()) {
-            rc = errno;
-            nLimit = i;
-        }
-    }
-    for (size_t i = 0; i < nLimit; ++i) {
-        if (rename(vec[i].strTmp.c_str(), vec[i].strPath.c_str()) != 0) {
-            rc = errno;
-            nLimit = i;
-        }
-    }
-    for (size_t i = nLimit; i < vec.size(); ++i)
-        if (!vec[i].strTmp.empty()) (void)unlink(vec[i].strTmp.c_str());
-    // One folder sync makes every rename durable; until it returns, each value
-    // is its old or its new file.
-    if (nLimit > 0) {
-        if (int e = SyncFolder(strDir)) {
-            rc = e;
-            nLimit = 0;
-        }
-    }
-    if (nLimit > 0) RemoveStaleTemporaries(strDir);
-    if (pdwStored) *pdwStored = DWORD(nLimit);
-    return rc != 0 ? Fail(rc) : ERROR_SUCCESS;
+    DWORD dwDone = 0;
+    const int rc = WriteFilesAtomic(strDir, vecFiles, dwDone);
+    if (dwDone > 0) RemoveStaleTemporaries(strDir);
+    if (pdwStored) *pdwStored = dwDone;
+    if (rc != 0) return Fail(rc);
+    return rcValue != 0 ? Fail(rcValue) : ERROR_SUCCESS;
 }
 
 LONG RegDeleteValue(HKEY hKey, const char *lpValueName) {

@@ -92,30 +92,3 @@ FARPROC GetProcAddress(HMODULE hModule, const char *lpProcName) {
 
 BOOL FreeLibrary(HMODULE hModule) { return hModule && dlclose(hModule) == 0; }
 
-BOOL DeleteFile(const char *lpFileName) {
-    if (lpFileName && unlink(lpFileName) == 0) return 1;
-    SetLastError(lpFileName ? DWORD(errno) : DWORD(EINVAL));
-    return 0;
-}
-
-BOOL MoveFileEx(const char *lpExistingFileName, const char *lpNewFileName, DWORD dwFlags) {
-    if (!lpExistingFileName || !lpNewFileName) {
-        SetLastError(EINVAL);
-        return 0;
-    }
-    struct stat st{};
-    if (!(dwFlags & MOVEFILE_REPLACE_EXISTING) && lstat(lpNewFileName, &st) == 0) {
-        SetLastError(EEXIST);
-        return 0;
-    }
-    if (rename(lpExistingFileName, lpNewFileName) == 0) return 1;
-    SetLastError(DWORD(errno));
-    return 0;
-}
-
-int lstrlen(const char *lpString) { return lpString ? int(strlen(lpString)) : 0; }
-
-char *lstrcpy(char *lpString1, const char *lpString2) {
-    if (!lpString1 || !lpString2) return nullptr;
-    return strcpy(lpString1, lpString2);
-}

@@ -8,7 +8,6 @@
 // The poll runs the real search and pass against a scratch copy of the
 // registry and of the logs, with a report function that only records what
 // it is given: the installed registry, logs and report library are only read.
-#include <iconv.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -65,20 +64,10 @@ std::string Hex(DWORD dw, int nDigits) {
     return sz;
 }
 
-// Texts of the service are EUC-JP bytes; the terminal and JSON want UTF-8.
 // A text that is not valid EUC-JP is shown as its bytes in hex.
 std::string ToUtf8(const std::string &strEuc) {
-    if (strEuc.empty()) return strEuc;
-    iconv_t cd = iconv_open("UTF-8", "EUC-JP");
-    if (cd == iconv_t(-1)) return "<hex:" + HexBytes(strEuc) + ">";
-    std::string in = strEuc, out(strEuc.size() * 4 + 4, '\0');
-    char *pIn = &in[0], *pOut = &out[0];
-    size_t nIn = in.size(), nOut = out.size();
-    const size_t rc = iconv(cd, &pIn, &nIn, &pOut, &nOut);
-    iconv_close(cd);
-    if (rc == size_t(-1)) return "<hex:" + HexBytes(strEuc) + ">";
-    out.resize(out.size() - nOut);
-    return out;
+    std::string strUtf8;
+    return EucJpToUtf8(strEuc, strUtf8) ? strUtf8 : "<hex:" + HexBytes(strEuc) + ">";
 }
 
 // One JSON object a line: fields in the order added, values already JSON.

@@ -1,13 +1,15 @@
 """Write order under power loss, from the daemon's file-system calls (strace) during a first start:
 each data record is synced (and the new data file's folder) before any value of the checked entry
 covering it is renamed into place, each value file is synced before its rename, and the registry
-folder is synced after an entry's renames, before the next record."""
+folder is synced after an entry's renames, before the next record; the single values the poll stores at
+its end (checked time, first-start flag) go the same durable way."""
 import re
 import unittest
 
 from zavsandbox import DAEMON, PARAMS, open_sandbox
 
 CHECKED = ('READEVENTNUMBER', 'READEVENTCLASS', 'READEVENTCODE', 'READCREATED', 'READUPDATED', 'READREPAIRED')
+SINGLE = ('CHECKEDTIME', 'SERVICESTART')
 
 
 def calls(text):
@@ -42,7 +44,7 @@ class WriteOrder(unittest.TestCase):
             self.assertEqual(0, sb.wait_exit(tracer))
             text = sb.read('log/fs.strace')
         params = '/registry/HKEY_LOCAL_MACHINE/' + '/'.join(p.upper() for p in PARAMS.split('\\')) + '>'
-        records, synced = [], set()  # per record: the checked values renamed after it; files synced
+        records, synced, singles = [], set(), []  # per record: the checked values renamed after it; files synced
         dat_synced = folder_synced = True
         log_folder_synced = False
         for name, args, rc in calls(text):
@@ -60,7 +62,11 @@ class WriteOrder(unittest.TestCase):
                 synced.add(args.split('<', 1)[-1].rstrip('>'))
             elif name.startswith('rename'):
                 value = re.search(r'/V_(\w+)"\s*$', args)
-                if value and value.group(1) in CHECKED:
+                if value and value.group(1) in SINGLE:
+                    self.assertIn(re.search(r'"([^"]+)"', args).group(1), synced, 'V_%s unsynced' % value.group(1))
+                    singles.append(value.group(1))
+                    folder_synced = False
+                elif value and value.group(1) in CHECKED:
                     self.assertTrue(records and dat_synced and log_folder_synced,
                                     'V_%s renamed before record %d and its folder were synced' % (value.group(1),
                                                                                                   len(records)))
@@ -68,7 +74,8 @@ class WriteOrder(unittest.TestCase):
                     records[-1].append(value.group(1))
                     folder_synced = False
         self.assertEqual([sorted(CHECKED)] * len(entries), [sorted(r) for r in records], text[-3000:])
-        self.assertTrue(folder_synced, 'the last entry was left without a folder sync')
+        self.assertIn('CHECKEDTIME', singles, text[-3000:])
+        self.assertTrue(folder_synced, 'the last value stored was left without a folder sync')
 
 
 if __name__ == '__main__':

@@ -44,6 +44,14 @@ TEST_F(ZavTest, AWriteRemovesItsFoldersStaleTemporaries) {
     EXPECT_EQ("V_C.tmp222222 V_D.tmp3333 ", strLeft);
 }
 
+// The trace settings are read as files before the registry is used: the
+// internal key's two spellings must name one folder.
+TEST_F(ZavTest, TheInternalKeyAndItsValueFolderAreOne) {
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyEx(HKEY_LOCAL_MACHINE, ZAV_INTERNAL_KEY, nullptr));
+    struct stat st {};
+    EXPECT_EQ(0, stat((m_strDir + ZAV_INTERNAL_REG_REL).c_str(), &st));
+}
+
 TEST_F(ZavTest, RotationShiftsEveryBackupAndKeepsOnlyTheGenerationsAsked) {
     const std::string p = Path("f.log");
     const auto Files = [&] { return Read(p) + "|" + Read(p + ".1") + "|" + Read(p + ".2") + "|" + Read(p + ".3"); };
