@@ -13,6 +13,7 @@
 
 #include "Guards.h"
 #include "LogFile.h"
+#include "NTwin32.h"
 #include "ProcUtil.h"
 #include "TraceLog.h"
 #include "zavsmsrv.h"
@@ -42,6 +43,35 @@ DWORD TraceFlags() {
 
 }  // namespace
 
+DWORD g_dwRequireCoreDaemon = 1;
+
+// One plain read, no retry wait: a suite installation usually has no such
+// value, and a missing one must not delay the start.
+DWORD GetRequireCoreDaemon(std::string &strWhy) {
+    strWhy.clear();
+    HKEY h = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, ZAV_PARAMETERS_KEY, 0, KEY_READ, &h) != ERROR_SUCCESS) return 1;
+    const UniqueRegKey key(h);
+    DWORD dwType = 0, dwValue = 0, dwSize = 0;
+    const LONG lStatus = RegQueryValueEx(h, "RequireCoreDaemon", nullptr, &dwType, nullptr, &dwSize);
+    if (lStatus == ENOENT) return 1;
+    if (lStatus != ERROR_SUCCESS || dwType != REG_DWORD) {
+        strWhy = "RequireCoreDaemon is not a dword: the core daemon is required";
+        return 1;
+    }
+    dwSize = sizeof dwValue;
+    if (RegQueryValueEx(h, "RequireCoreDaemon", nullptr, &dwType, reinterpret_cast<BYTE *>(&dwValue), &dwSize) !=
+        ERROR_SUCCESS) {
+        strWhy = "RequireCoreDaemon is unreadable: the core daemon is required";
+        return 1;
+    }
+    if (dwValue > 1) {
+        strWhy = "RequireCoreDaemon=" + std::to_string(dwValue) + " is neither 0 nor 1: the core daemon is required";
+        return 1;
+    }
+    return dwValue;
+}
+
 void GetInternalLogInfo(char *pszPath, DWORD dwSize, DWORD *pdwMaxSize, DWORD *pdwGeneration) {
     if (!pszPath || !pdwMaxSize || !pdwGeneration || dwSize == 0) return;
     char szValueFile[4096] = {};
@@ -64,13 +94,30 @@ void daemon_sigterm_handler_func(int nSignal) {
     daemon_sigterm_handler(nSignal);
 }
 
+namespace {
+
+// The setting, kept for the operation log; why it was not taken, to the
+// system log at once, as the start may end right after.
+DWORD RequireCoreDaemon() {
+    std::string strWhy;
+    g_dwRequireCoreDaemon = GetRequireCoreDaemon(strWhy);
+    if (!strWhy.empty()) {
+        syslog(LOG_WARNING, "%s\n", strWhy.c_str());
+        ZTRACE(2, kModule, "%s", strWhy.c_str());
+    }
+    ZTRACE(3, kModule, "RequireCoreDaemon : %u", g_dwRequireCoreDaemon);
+    return g_dwRequireCoreDaemon;
+}
+
+}  // namespace
+
 int daemon_start(const char *pszName) {
     if (!IsSystemdMode() && IsServiceAlreadyRunning(pszName)) {
         syslog(LOG_INFO, "%s is already running!\n", pszName);
         ZTRACE(1, kModule, "%s is already running!\n", pszName);
         return 7;
     }
-    if (IsZAVntserverReady() == 0) {
+    if (RequireCoreDaemon() != 0 && IsZAVntserverReady() == 0) {
         syslog(LOG_INFO, "ZAVntserver is not active! So %s exit\n", pszName);
         ZTRACE(1, kModule, "ZAVntserver is not active!So %s exit\n", pszName);
         return 1;

@@ -7,6 +7,7 @@
 #include "Monitoring.h"
 #include "ProcUtil.h"
 #include "Reg.h"
+#include "Service.h"
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
@@ -143,6 +144,7 @@ int StartUp(pthread_t &tidMonitor) {
         return 0;
     }
     GetMonitoringInfo();
+    WriteLog("RequireCoreDaemon=" + std::to_string(g_dwRequireCoreDaemon), "", LOG_LEVEL_INFO, 0);
     GetServiceStart();
     GetBackupDatInfo();
     WriteLog("PID=" + IntToString(int(GetCurrentProcessId()), 10, 1), "", LOG_LEVEL_INFO, 0);
