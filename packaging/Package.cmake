@@ -34,8 +34,9 @@ entry and reports the entries named in its definition file as alert events
 through the suite's report library. It keeps its place in the suite's
 file-backed registry, so a restart neither loses nor repeats entries.
 .
-The package installs under /opt/kym/tolvex_sa, the agent suite's fixed
-location, with the registry tool zavreg, a systemd unit and manual pages.")
+It runs on its own (standalone, as installed) or inside the agent suite. The
+package installs under /opt/kym/tolvex_sa, the agent suite's fixed location,
+with the registry tool zavreg, a systemd unit and manual pages.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -32,7 +32,8 @@ scenario = {'clock': '2026-12-07T09:00:00', 'entries': log}
 with Sandbox() as sb:
     sb.set_reg(PARAMS, 'MonitorInterval', 'dword', 10)
     sb.write_scenario(scenario)
-    sb.start_core()
+    sb.set_reg(PARAMS, 'RequireCoreDaemon', 'dword', 0)  # standalone, as the Debian package installs it
+    print('Standalone (RequireCoreDaemon 0): no core daemon runs.')
     print('First start, empty registry. The controller already holds entries 1 and 2 (before the service start:')
     print('recorded, not reported). Entries 3 and 4 arrive after the first poll.')
     rc = sb.start()

@@ -8,6 +8,7 @@
 #include "Monitoring.h"
 #include "ProcUtil.h"
 #include "Report.h"
+#include "Service.h"
 #include "Setting.h"
 #include "StringOperation.h"
 #include "TraceLog.h"
@@ -51,6 +52,7 @@ void GetZavDirPath() {
 pthread_t StartMonitoringThread(MONITORINGARGS &tagArgs) {
     ZTRACE(0, kModule, ">");
     pthread_t tid = 0;
+    tagArgs.hExitThreadEvent = g_hExitThreadEvent;
     if (pthread_create(&tid, nullptr, ZavMonitoringThread, &tagArgs) != 0) {
         WriteLog("pMonitorThread", "StartMonitoringThread", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "<pthread_create failed.");
@@ -96,9 +98,8 @@ int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
     WriteLog("ZavDir=" + g_strZavDir, "", LOG_LEVEL_INFO, 0);
 
     Main_PID = int(getpid());
-    char szName[64];
-    snprintf(szName, sizeof szName, "%d_%s", Main_PID, "Server_Stop");
-    g_hServerStopEvent = CreateEvent(nullptr, 1, 0, szName);
+    const std::string strName = std::to_string(Main_PID) + "_Server_Stop";
+    g_hServerStopEvent = CreateEvent(nullptr, 1, 0, strName.c_str());
     if (!g_hServerStopEvent.load()) {
         WriteLog("ServerStopEvent", "CreateEvent", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "Create ServerStopEvent failed.");
@@ -119,6 +120,7 @@ int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
         return 0;
     }
     GetMonitoringInfo();
+    WriteLog("RequireCoreDaemon=" + std::to_string(g_dwRequireCoreDaemon), "", LOG_LEVEL_INFO, 0);
     GetServiceStart(*tagArgs.pChecked);
     GetBackupDatInfo(g_strZavDir);
     WriteLog("PID=" + IntToString(int(GetCurrentProcessId()), 10, 1), "", LOG_LEVEL_INFO, 0);
@@ -127,7 +129,6 @@ int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
         ZTRACE(1, kModule, "get target event failed.");
         return 0;
     }
-    tagArgs.hExitThreadEvent = g_hExitThreadEvent;
     tidMonitor = StartMonitoringThread(tagArgs);
     if (tidMonitor == 0) {
         WriteLog("MonitoringThread", "StartMonitoringThread", LOG_LEVEL_ERROR, 0);

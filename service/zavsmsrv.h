@@ -22,6 +22,7 @@ void ServiceStart();
 void ServiceStop();
 void GetZavDirPath();
 struct MONITORINGARGS;
+// Starts the monitoring thread on tagArgs, with the thread-exit event filled in.
 pthread_t StartMonitoringThread(MONITORINGARGS &tagArgs);
 int LoadReportFunc();
 

@@ -55,6 +55,43 @@ int ShowValue(HKEY h, const std::string &strName, bool bName) {
     return 0;
 }
 
+// zavreg list: every value of the key; 1 when one cannot be shown.
+int ListValues(HKEY h) {
+    std::string strName;
+    int status = 0;
+    for (DWORD i = 0; RegEnumValue(h, i, strName) == ERROR_SUCCESS; ++i)
+        if (ShowValue(h, strName, true) != 0) status = 1;
+    return status;
+}
+
+// zavreg set: the value checked as the service will read it, then stored.
+int SetValue(HKEY h, const std::string &strName, const std::string &type, const std::string &value) {
+    LONG rc;
+    if (type == "dword") {
+        DWORD dwType = 0, v = 0;
+        std::string strPayload;
+        if (!ParseRegValueText("dword:" + value, dwType, strPayload, &v)) {
+            fprintf(stderr, "zavreg: '%s' is not a number from 0 to 4294967295 (decimal or 0x hexadecimal)\n",
+                    value.c_str());
+            return 1;
+        }
+        rc = RegSetValueEx(h, strName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
+    } else if (type == "sz" || type == "expand_sz") {
+        // The service reads strings into 128-byte and expandable ones into 4096-byte buffers.
+        const size_t limit = type == "sz" ? 127 : 4095;
+        if (value.size() > limit) {
+            fprintf(stderr, "zavreg: a %s value holds at most %zu bytes\n", type.c_str(), limit);
+            return 1;
+        }
+        rc = RegSetValueEx(h, strName.c_str(), 0, type == "sz" ? REG_SZ : REG_EXPAND_SZ,
+                           reinterpret_cast<const BYTE *>(value.c_str()), DWORD(value.size() + 1));
+    } else {
+        fprintf(stderr, "zavreg: unknown type '%s' (sz, expand_sz or dword)\n", type.c_str());
+        return 2;
+    }
+    return rc == ERROR_SUCCESS ? 0 : Error("value " + strName, rc);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -79,39 +116,10 @@ int main(int argc, char **argv) {
     if (rc != ERROR_SUCCESS) return Error("key " + key, rc);
     const UniqueRegKey k(hOpened);
     if (cmd == "get") return ShowValue(k.get(), args[2], false);
-    if (cmd == "list") {
-        std::string strName;
-        int status = 0;
-        for (DWORD i = 0; RegEnumValue(k.get(), i, strName) == ERROR_SUCCESS; ++i)
-            if (ShowValue(k.get(), strName, true) != 0) status = 1;
-        return status;
-    }
+    if (cmd == "list") return ListValues(k.get());
     if (cmd == "delete") {
         rc = RegDeleteValue(k.get(), args[2].c_str());
         return rc == ERROR_SUCCESS ? 0 : Error("value " + args[2], rc);
     }
-    const std::string &type = args[3], &value = args[4];
-    if (type == "dword") {
-        DWORD dwType = 0, v = 0;
-        std::string strPayload;
-        if (!ParseRegValueText("dword:" + value, dwType, strPayload, &v)) {
-            fprintf(stderr, "zavreg: '%s' is not a number from 0 to 4294967295 (decimal or 0x hexadecimal)\n",
-                    value.c_str());
-            return 1;
-        }
-        rc = RegSetValueEx(k.get(), args[2].c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
-    } else if (type == "sz" || type == "expand_sz") {
-        // The service reads strings into 128-byte and expandable ones into 4096-byte buffers.
-        const size_t limit = type == "sz" ? 127 : 4095;
-        if (value.size() > limit) {
-            fprintf(stderr, "zavreg: a %s value holds at most %zu bytes\n", type.c_str(), limit);
-            return 1;
-        }
-        rc = RegSetValueEx(k.get(), args[2].c_str(), 0, type == "sz" ? REG_SZ : REG_EXPAND_SZ,
-                           reinterpret_cast<const BYTE *>(value.c_str()), DWORD(value.size() + 1));
-    } else {
-        fprintf(stderr, "zavreg: unknown type '%s' (sz, expand_sz or dword)\n", type.c_str());
-        return 2;
-    }
-    return rc == ERROR_SUCCESS ? 0 : Error("value " + args[2], rc);
+    return SetValue(k.get(), args[2], args[3], args[4]);
 }

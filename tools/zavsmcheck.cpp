@@ -350,6 +350,12 @@ void AddServiceSettings(std::vector<SETTING> &vec) {
     vec.back().strNote += vec.back().strNote.empty() ? "seconds between polls" : "";
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "JapaneseMessage", REG_DWORD, std::to_string(g_bJapaneseMessage)));
     if (vec.back().strSource == "clamped") vec.back().strNote = "only 1 switches Japanese on";
+    std::string strWhy;
+    const DWORD dwRequire = GetRequireCoreDaemon(strWhy);
+    vec.push_back(Classify(ZAV_PARAMETERS_KEY, "RequireCoreDaemon", REG_DWORD, std::to_string(dwRequire)));
+    vec.back().strNote = !strWhy.empty() ? strWhy
+                         : dwRequire   ? "the suite's core daemon must run; read once, no retries"
+                                       : "standalone: no core daemon needed";
 }
 
 // The operation log, the event data file and the trace.

@@ -1,11 +1,12 @@
 """Start modes and exit statuses: a classic start (no unit file, or one but no executable systemctl)
 detaches and refuses a second instance; under systemd the parent records the child and a second
-instance is allowed; no core daemon or an unwritable PID file ends the start."""
+instance is allowed; standalone (RequireCoreDaemon 0) needs no core daemon; otherwise no core daemon,
+or an unwritable PID file, ends the start."""
 import os
 import re
 import unittest
 
-from zavsandbox import open_sandbox, wait_until
+from zavsandbox import PARAMS, open_sandbox, wait_until
 
 
 def launch(sb):
@@ -14,10 +15,14 @@ def launch(sb):
 
 class StartModes(unittest.TestCase):
     def test_classic_and_systemd_starts(self):
-        for kw, classic in (({}, True), ({'mask_systemctl': True}, True), ({'systemd': True}, False)):
-            with self.subTest(kw), open_sandbox(self, **kw) as sb:
+        for kw, classic, alone in (({}, True, False), ({'mask_systemctl': True}, True, False),
+                                   ({'systemd': True}, False, False), ({}, True, True)):
+            with self.subTest(kw=kw, standalone=alone), open_sandbox(self, **kw) as sb:
                 sb.preset()
-                sb.start_core()
+                if alone:
+                    sb.set_reg(PARAMS, 'RequireCoreDaemon', 'dword', 0)
+                else:
+                    sb.start_core()
                 with open(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'), 'w') as f:
                     f.write('987654321\n')  # left by an earlier run
                 self.assertEqual(0, launch(sb))
@@ -34,6 +39,7 @@ class StartModes(unittest.TestCase):
                     self.assertNotEqual(pid, info['session'])
                     self.assertIn('fork the child process success. Childpid is %d' % pid, sb.trace())
                 self.assertTrue(sb.wait_log('Wait'))
+                self.assertIn('RequireCoreDaemon=%d' % (not alone), sb.oplog_messages())
                 self.assertIn('Start loop.', sb.trace(), 'the trace survives the closing of descriptors')
                 if classic:
                     self.assertEqual(7, launch(sb), 'a second classic start while one runs')
@@ -48,11 +54,18 @@ class StartModes(unittest.TestCase):
                 self.assertEqual([0] * len(pids), [sb.wait_exit(p) for p in pids])
 
     def test_failed_starts(self):
-        # sandbox, core daemon, PID file a folder, status of the launcher, of the detached daemon
-        for kw, core, blocked, status, detached in (({}, False, False, 1, None), ({}, True, True, 0, 3),
-                                                    ({'systemd': True}, True, True, 3, None)):
-            with self.subTest(kw=kw, core=core), open_sandbox(self, **kw) as sb:
+        # sandbox, core daemon, PID file a folder, RequireCoreDaemon file, status of the launcher, of the
+        # detached daemon, why the setting was not taken
+        for kw, core, blocked, value, status, detached, why in (
+                ({}, False, False, None, 1, None, None), ({}, False, False, 'dword:1', 1, None, None),
+                ({}, False, False, 'dword:2', 1, None, 'RequireCoreDaemon=2 is neither 0 nor 1'),
+                ({}, False, False, 'sz:0', 1, None, 'RequireCoreDaemon is not a dword'),
+                ({}, True, True, None, 0, 3, None), ({'systemd': True}, True, True, None, 3, None, None)):
+            with self.subTest(kw=kw, core=core, value=value), open_sandbox(self, **kw) as sb:
                 sb.preset()
+                if value:
+                    with open(sb.value_file(PARAMS, 'RequireCoreDaemon'), 'w') as f:
+                        f.write(value)
                 pid = sb.start_core() if core else None
                 if blocked:
                     os.mkdir(os.path.join(sb.run_dir, 'ZAVsmsrv.pid'))
@@ -63,6 +76,8 @@ class StartModes(unittest.TestCase):
                     self.assertEqual('', sb.oplog(), 'the service must not start without its PID file')
                 self.assertIn('Unable open pid file' if blocked else 'ZAVntserver is not active!So ZAVsmsrv exit',
                               sb.trace())
+                told = [l for l in sb.trace().splitlines() if 'the core daemon is required' in l]
+                self.assertEqual([bool(why)] * bool(why), [(why or '') in l for l in told], 'why the setting was not taken')
                 if not core:
                     self.assertEqual(([], None, ''), (sb.pids(), sb.pidfile(), sb.oplog()))
                 sb.stop()

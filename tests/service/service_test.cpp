@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "Service.h"
 #include "zavsmsrv.h"
 
 TEST_F(ZavTest, ServiceStopSignalsTheEventOrIsKeptUntilItExists) {
@@ -34,4 +35,21 @@ TEST(ZavDir, TakenFromTheEnvironmentWhenItFits) {
         EXPECT_EQ(c.second, g_strZavDir) << c.first.size();
     }
     unsetenv("ZavDir");
+}
+
+TEST_F(ZavTest, RequireCoreDaemonIsOneUnlessAZeroDwordIsStored) {
+    // stored value file ("" none), effective setting, whether a reason is given
+    const struct {
+        const char *pszStored;
+        DWORD dwWant;
+        bool bWhy;
+    } cases[] = {{"", 1, false},          {"dword:0\n", 0, false}, {"dword:1", 1, false}, {"dword:0x0", 0, false},
+                 {"dword:2", 1, true},    {"sz:0", 1, true},       {"dword:zero", 1, true}, {"expand_sz:", 1, true}};
+    for (const auto &c : cases) {
+        const std::string strFile = ValuePath(ZAV_PARAMETERS_KEY, "REQUIRECOREDAEMON");
+        if (*c.pszStored) Write(strFile, c.pszStored); else (void)unlink(strFile.c_str());
+        std::string strWhy = "stale";
+        EXPECT_EQ(c.dwWant, GetRequireCoreDaemon(strWhy)) << c.pszStored;
+        EXPECT_EQ(c.bWhy, !strWhy.empty()) << c.pszStored << ": " << strWhy;
+    }
 }
