@@ -2,6 +2,7 @@
 
 #include "CheckedState.h"
 #include "LogFile.h"
+#include "Metrics.h"
 #include "PyBridge.h"
 #include "Report.h"
 #include "Setting.h"
@@ -110,7 +111,9 @@ void *ZavMonitoringThread(void *pArg) {
         POLLSTATE tagState;  // released before the interpreter ends
         if (StartUpThread(tagChecked)) {
             for (;;) {
+                const double dStart = MetricsNow();
                 if (!MonitoringPoll(tagState, tagChecked)) break;
+                UpdateMetrics(tagState.tagResult, dStart, MetricsNow(), tagChecked.tagIml.dwEventNumber);
                 WriteLog("Wait", "", LOG_LEVEL_INFO, 0);
                 if (WaitForSingleObject(g_hServerStopEvent.load(), g_dwMonitoringCycle) != WAIT_TIMEOUT) break;
             }

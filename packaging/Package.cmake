@@ -41,6 +41,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Its textfile collector serves the service's metrics to Prometheus.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
 set(CPACK_STRIP_FILES ON)
 # The install has absolute destinations (/usr/lib/systemd, /usr/share):
 # stage with DESTDIR so that they land in the package, not on this machine.

@@ -9,22 +9,47 @@
 
 #include "Guards.h"
 
+namespace {
+
+int WriteAll(int fd, const std::string &strData) {
+    size_t off = 0;
+    while (off < strData.size()) {
+        const ssize_t n = write(fd, strData.data() + off, strData.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        off += size_t(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
 int AppendToFile(const std::string &strPath, const std::string &strData, bool bSync) {
     UniqueFd fd(open(strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd) return errno;
     // An empty file may be one this call created: its name needs the folder synced.
     struct stat st {};
     const bool bNew = bSync && fstat(fd.get(), &st) == 0 && st.st_size == 0;
-    size_t off = 0;
-    while (off < strData.size()) {
-        const ssize_t n = write(fd.get(), strData.data() + off, strData.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        off += size_t(n);
-    }
+    if (int e = WriteAll(fd.get(), strData)) return e;
     if (bSync && fdatasync(fd.get()) != 0) return errno;
     if (!fd.close()) return errno;
     return bNew ? SyncParentFolder(strPath) : 0;
+}
+
+int ReplaceFileUnsynced(const std::string &strPath, const std::string &strTmp, const std::string &strData,
+                        DWORD dwMode) {
+    struct stat st {};
+    if (lstat(strPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return S_ISLNK(st.st_mode) ? ELOOP : EISDIR;
+    (void)unlink(strTmp.c_str());  // whatever a killed writer left, link or file
+    UniqueFd fd(open(strTmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return errno;
+    int rc = WriteAll(fd.get(), strData);
+    // The mode is set here, not by open: the umask must not take the readers' bits.
+    if (rc == 0 && fchmod(fd.get(), mode_t(dwMode)) != 0) rc = errno;
+    if (!fd.close() && rc == 0) rc = errno;
+    if (rc == 0 && rename(strTmp.c_str(), strPath.c_str()) != 0) rc = errno;
+    if (rc != 0) (void)unlink(strTmp.c_str());
+    return rc;
 }
 
 int SyncFolder(const std::string &strDir) {
@@ -66,13 +91,7 @@ int CreateTemporary(const std::string &strPath, const std::string &strContent, P
     if (!p.fd) return errno;
     p.strTmp = strTmpl;
     int rc = fchmod(p.fd.get(), 0644) == 0 ? 0 : errno;
-    size_t off = 0;
-    while (rc == 0 && off < strContent.size()) {
-        const ssize_t n = write(p.fd.get(), strContent.data() + off, strContent.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) rc = errno;
-        else off += size_t(n);
-    }
+    if (rc == 0) rc = WriteAll(p.fd.get(), strContent);
     if (rc != 0) {
         p.fd.reset();
         (void)unlink(p.strTmp.c_str());

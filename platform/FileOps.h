@@ -17,6 +17,15 @@
 // 0, or the errno of the step that failed.
 int AppendToFile(const std::string &strPath, const std::string &strData, bool bSync = false);
 
+// Replaces strPath with strData through strTmp, a name in the same folder:
+// a fresh file made with mode dwMode, written whole, then renamed over
+// strPath. Nothing is synced (soft state a crash may lose); a SIGKILL leaves
+// at most strTmp behind, which the next call replaces. Refuses a strPath that
+// is not a regular file (a folder, a symbolic link: EISDIR, ELOOP).
+// 0, or the errno of the step that failed.
+int ReplaceFileUnsynced(const std::string &strPath, const std::string &strTmp, const std::string &strData,
+                        DWORD dwMode);
+
 // Makes a folder durable (names created, renamed or removed in it): the
 // folder itself, or the one holding strPath. 0, or the errno.
 int SyncFolder(const std::string &strDir);

@@ -61,6 +61,8 @@ class Sandbox(object):
         os.makedirs(self.unit_dir)
         with open(self.value_file(INTERNAL, 'IndicationFile'), 'w') as f:
             f.write('dword:1\n')  # the tests read alerts from the JSON-lines file
+        with open(self.value_file(PARAMS, 'MetricsFile'), 'w') as f:
+            f.write('sz:%s/log/zavsmsrv.prom\n' % INSTALL)  # never the host's node-exporter folder
         if systemd or mask_systemctl:
             with open(os.path.join(self.unit_dir, 'ZAVsmsrv.service'), 'w') as f:
                 f.write(UNIT)

@@ -5,6 +5,7 @@
 
 #include "LogFile.h"
 #include "CheckedState.h"
+#include "Metrics.h"
 #include "Monitoring.h"
 #include "ProcUtil.h"
 #include "Report.h"
@@ -123,6 +124,7 @@ int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
     WriteLog("RequireCoreDaemon=" + std::to_string(g_dwRequireCoreDaemon), "", LOG_LEVEL_INFO, 0);
     GetServiceStart(*tagArgs.pChecked);
     GetBackupDatInfo(g_strZavDir);
+    GetMetricsInfo();
     WriteLog("PID=" + IntToString(int(GetCurrentProcessId()), 10, 1), "", LOG_LEVEL_INFO, 0);
     ZTRACE(3, kModule, "PID : %d", int(GetCurrentProcessId()));
     if (!GetTargetEventInfo()) {

@@ -25,6 +25,7 @@
 #include "CheckedState.h"
 #include "Guards.h"
 #include "LogFile.h"
+#include "Metrics.h"
 #include "Monitoring.h"
 #include "PyBridge.h"
 #include "Reg.h"
@@ -383,6 +384,9 @@ void AddLogSettings(std::vector<SETTING> &vec) {
     GetBackupDatInfo(g_strZavDir);
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "MaxDatSize", REG_DWORD, std::to_string(g_dwDatMaxSize)));
     vec.push_back(Classify(ZAV_PARAMETERS_KEY, "NumberOfBackup", REG_DWORD, std::to_string(g_dwDatGeneration)));
+    GetMetricsInfo();  // no operation-log path here: it writes nothing
+    vec.push_back(Classify(ZAV_PARAMETERS_KEY, "MetricsFile", REG_SZ, GetMetricsFilePath()));
+    if (GetMetricsFilePath().empty()) vec.back().strNote = "no metrics";
 
     char szTrace[504] = {};
     DWORD dwTraceSize = 0, dwTraceGeneration = 0;

@@ -11,10 +11,12 @@ import ctypes
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
 import unittest
+import urllib.request
 
 import zavsandbox
 from zavsandbox import INSTALL, PARAMS, TABLE, open_sandbox, stage_dir, wait_until
@@ -94,6 +96,12 @@ LATER = {'clock': '06:00:00', 'entries': GOOD + [E(3, 1, 2, 'Critical', '05:30:0
 STOPPED_EARLY = {'clock': '05:00:00', 'entries': GOOD, 'records': [], 'reports': [], 'absent': ['Check'],
                  'reg': dict((n, None) for n in STATE), 'log': ['[ZavMonitoringThread],Start'],
                  'tail': ['[ZavMonitoringThread],End', 'End', '', '']}
+CALL = 'zavsmsrv_controller_calls_total{call="%s",status="%s"}'
+ALERT = 'zavsmsrv_alerts_total{kind="%s",severity="%s"}'
+METRICS_AT_START = dict(
+    [(ALERT % (k, v), '0') for k in ('current', 'past') for v in ('critical', 'warning', 'ok', 'repaired')],
+    zavsmsrv_poll_success='0', zavsmsrv_controller_entries='0', zavsmsrv_entries_recorded_total='0',
+    **{CALL % ('get_datetime', '200'): '0', CALL % ('get_iml', '200'): '0'})
 MODULE = 'bin/zavsmsrv.py'
 PARAMS_DIR = 'registry/HKEY_LOCAL_MACHINE/SYSTEM/CURRENTCONTROLSET/SERVICES/ZAVSYSTEMMANAGEMENTSERVICE/PARAMETERS'
 INST = '/opt/kym/tolvex_sa/'
@@ -180,9 +188,18 @@ SCENARIOS = {
              'log': ['[CallMethod],Error,Status=500'], 'reg': dict((n, None) for n in STATE)},
             # The service start is the clock of the first poll that read it: entry 2 is current.
             {'do': 'poll', 'clock': '05:00:10', 'entries': GOOD, 'records': [1, 2], 'reports': ['0xC0008102'],
-             'reg': {'ServiceStart': 1, 'CheckedTime': DAY + ' 05:00:10'}},
-            dict(LATER, datetime_status=500, log=['[CallMethod],Error,DateTime Status=500']),
-            dict(LATER, files={MODULE: None}, log=['[PyImport_ImportModule],Error,NULL']),
+             'reg': {'ServiceStart': 1, 'CheckedTime': DAY + ' 05:00:10'}, 'scrape': True, 'metrics': dict(
+                 METRICS_AT_START, zavsmsrv_polls_total='2', zavsmsrv_poll_success='1',
+                 zavsmsrv_controller_entries='2', zavsmsrv_checked_event_number='2',
+                 zavsmsrv_entries_recorded_total='2', **{
+                     CALL % ('get_datetime', '200'): '2', CALL % ('get_iml', '200'): '1',
+                     CALL % ('get_iml', '500'): '1', ALERT % ('current', 'critical'): '1'})},
+            # Counters start again with the service; a failed poll leaves no success time.
+            dict(LATER, datetime_status=500, log=['[CallMethod],Error,DateTime Status=500'], metrics=dict(
+                METRICS_AT_START, zavsmsrv_polls_total='1', zavsmsrv_poll_last_success_timestamp_seconds=None,
+                **{CALL % ('get_datetime', '500'): '1', CALL % ('get_iml', '500'): None})),
+            dict(LATER, files={MODULE: None}, log=['[PyImport_ImportModule],Error,NULL'], metrics=dict(
+                METRICS_AT_START, zavsmsrv_polls_total='1', **{CALL % ('get_datetime', '200'): '0'})),
             dict(LATER, files={MODULE: 'def get_datetime(:\n'}, log=['[PyImport_ImportModule],Error,NULL'])]},
     'missing_definition_file_ends_the_service': bad_conf(None, 'File Open', 'Definition File(zavsmsrv.conf) Not Found'),
     'invalid_section_ends_the_service': bad_conf('[xyz]\n', 'Read=xyz Index = 00', 'Definition File(zavsmsrv.conf) Invalid'),
@@ -272,7 +289,8 @@ def launch_hardened(settings):
             if o[0] == 'suppressions':
                 o[1] = shutil.copy(o[1], '/run/%s-%s' % (name, os.path.basename(o[1])))
         os.environ[name] = ':'.join('='.join(o) for o in opts)
-    writable = [os.path.realpath(p) for p in settings['ReadWritePaths']]
+    writable = [os.path.realpath(p.lstrip('-')) for p in settings['ReadWritePaths']
+                if not p.startswith('-') or os.path.exists(p[1:])]  # '-': ignored where missing
     for path in writable:
         sh('mount', '--bind', path, path)
     with open('/proc/self/mountinfo') as f:
@@ -358,7 +376,8 @@ class Scenarios(unittest.TestCase):
             self.assertEqual((0, files, st['states'].split()), (r['rc'], snapshot(sb), [x['state'] for x in rows]))
         if sc.get('hardened') and not running:
             settings = unit_settings()
-            self.assertEqual((['strict'], [INSTALL + '/log', INSTALL + '/registry', '/run'], [], ['yes']),
+            self.assertEqual((['strict'], [INSTALL + '/log', INSTALL + '/registry', '/run',
+                                           '-/var/lib/prometheus/node-exporter'], [], ['yes']),
                              (settings['ProtectSystem'], settings['ReadWritePaths'], settings['CapabilityBoundingSet'],
                               settings['NoNewPrivileges']), 'what this test reproduces is what the unit asks')
             r = sb.run(['unshare', '--mount', '--propagation', 'private', 'env', 'PYTHONPATH=' + os.path.dirname(
@@ -429,7 +448,48 @@ class Scenarios(unittest.TestCase):
             self.assertEqual([], [l for l in new if ',Error,' in l])
         if st.get('same_state'):
             self.assertEqual(before, self.state(sb))
+        if 'metrics' in st:
+            self.check_metrics(sb, st['metrics'], st.get('scrape'))
         return st.get('keep', False)
+
+    def check_metrics(self, sb, want, scrape):
+        """The metrics file: promtool-clean, the series asked for (None: absent); served by a real node
+        exporter's textfile collector when scrape is set."""
+        text = sb.read('log/zavsmsrv.prom')
+        r = subprocess.run(['promtool', 'check', 'metrics'], input=text, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, universal_newlines=True)
+        self.assertEqual((0, ''), (r.returncode, r.stdout), text)
+        series = dict(l.rsplit(' ', 1) for l in text.splitlines() if not l.startswith('#'))
+        self.assertEqual(want, dict((k, series.get(k)) for k in want), text)
+        if not scrape:
+            return
+        with socket.socket() as s:
+            s.bind(('127.0.0.1', 0))
+            port = s.getsockname()[1]
+        exporter = subprocess.Popen(['prometheus-node-exporter', '--collector.disable-defaults', '--collector.textfile',
+                                     '--collector.textfile.directory=' + sb.path('log'),
+                                     '--web.listen-address=127.0.0.1:%d' % port], stderr=subprocess.DEVNULL)
+        try:
+            def scraped():
+                try:
+                    return urllib.request.urlopen('http://127.0.0.1:%d/metrics' % port, timeout=5).read().decode()
+                except OSError:
+                    return None
+            page = wait_until(scraped, 20, 0.1) or ''
+        finally:
+            exporter.kill()
+            exporter.wait()
+        lines = page.splitlines()
+        self.assertIn('node_textfile_scrape_error 0', lines)
+        def samples(text):  # the exporter sorts labels and writes floats its own way
+            out = {}
+            for line in text.splitlines():
+                if line.startswith('zavsmsrv_'):
+                    series, value = line.rsplit(' ', 1)
+                    name, _, labels = series.partition('{')
+                    out[(name, tuple(sorted(labels.rstrip('}').split(','))))] = float(value)
+            return out
+        self.assertEqual(samples(text), samples(page))
 
     def test_scenarios(self):
         only = os.environ.get('ZAV_SCENARIO')

@@ -28,8 +28,10 @@ TEST_F(ZavTest, ServiceStopSignalsTheEventOrIsKeptUntilItExists) {
 TEST(ZavDir, TakenFromTheEnvironmentWhenItFits) {
     // %ZavDir%, the install folder the service takes (under 2 or over 4094 characters: the default)
     const std::string strLongest = "/" + std::string(4093, 'x');
-    for (const auto &c : std::vector<std::pair<std::string, std::string>>{
-             {"/srv/zav", "/srv/zav"}, {"/", ZAV_DEFAULT_DIR}, {strLongest, strLongest}, {strLongest + "x", ZAV_DEFAULT_DIR}}) {
+    for (const auto &c : std::vector<std::pair<std::string, std::string>>{{"/srv/zav", "/srv/zav"},
+                                                                          {"/", ZAV_DEFAULT_DIR},
+                                                                          {strLongest, strLongest},
+                                                                          {strLongest + "x", ZAV_DEFAULT_DIR}}) {
         setenv("ZavDir", c.first.c_str(), 1);
         GetZavDirPath();
         EXPECT_EQ(c.second, g_strZavDir) << c.first.size();
@@ -43,11 +45,14 @@ TEST_F(ZavTest, RequireCoreDaemonIsOneUnlessAZeroDwordIsStored) {
         const char *pszStored;
         DWORD dwWant;
         bool bWhy;
-    } cases[] = {{"", 1, false},          {"dword:0\n", 0, false}, {"dword:1", 1, false}, {"dword:0x0", 0, false},
-                 {"dword:2", 1, true},    {"sz:0", 1, true},       {"dword:zero", 1, true}, {"expand_sz:", 1, true}};
+    } cases[] = {{"", 1, false},       {"dword:0\n", 0, false}, {"dword:1", 1, false},   {"dword:0x0", 0, false},
+                 {"dword:2", 1, true}, {"sz:0", 1, true},       {"dword:zero", 1, true}, {"expand_sz:", 1, true}};
     for (const auto &c : cases) {
         const std::string strFile = ValuePath(ZAV_PARAMETERS_KEY, "REQUIRECOREDAEMON");
-        if (*c.pszStored) Write(strFile, c.pszStored); else (void)unlink(strFile.c_str());
+        if (*c.pszStored)
+            Write(strFile, c.pszStored);
+        else
+            (void)unlink(strFile.c_str());
         std::string strWhy = "stale";
         EXPECT_EQ(c.dwWant, GetRequireCoreDaemon(strWhy)) << c.pszStored;
         EXPECT_EQ(c.bWhy, !strWhy.empty()) << c.pszStored << ": " << strWhy;
