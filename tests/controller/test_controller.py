@@ -13,6 +13,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, 'controller'))
+import zavcommon  # noqa: E402
 import zavredfish  # noqa: E402
 import zavsmsrv  # noqa: E402
 
@@ -94,7 +95,7 @@ def configure(tmp, url='http://192.0.2.10', ini_mode=0o644, secret_mode=0o600, *
         with open(path, 'w') as f:
             f.write(content)
         os.chmod(path, mode)
-    zavsmsrv.INI, zavsmsrv.LOG, zavsmsrv._backend = ini, os.path.join(tmp, 'zavsmctl.log'), None
+    zavsmsrv.INI, zavcommon.LOG, zavsmsrv._backend = ini, os.path.join(tmp, 'zavsmctl.log'), None
 
 
 class ControllerModule(unittest.TestCase):
@@ -114,7 +115,7 @@ class ControllerModule(unittest.TestCase):
                               [m for m, _ in Connection.sent].count('POST'), bool(zavsmsrv.last_error())),
                              '%s: %s' % (name, zavsmsrv.last_error()))
             self.assertEqual(clock_status == 200, clock[1] == '2026-12-07T05:00:00', name)
-            with open(zavsmsrv.LOG) as f:
+            with open(zavcommon.LOG) as f:
                 self.assertNotIn(PASSWORD, f.read() + zavsmsrv.last_error(), name)
             del Connection.sent[:]  # a later poll neither logs in nor looks for the log again
             zavsmsrv.get_iml()
@@ -159,7 +160,7 @@ class ControllerModule(unittest.TestCase):
         for text, status in (('backend = sim', 200), ('backend = other', 500), ('[redfish', 500)):
             with open(zavsmsrv.INI, 'w') as f:
                 f.write('[controller]\n%s\n' % text)
-            zavsmsrv._backend, zavsmsrv._last_error = None, ''
+            zavsmsrv._backend, zavcommon._last_error = None, ''
             self.assertEqual((status, status, status == 500),
                              (zavsmsrv.get_datetime()[0], zavsmsrv.get_iml()[0], bool(zavsmsrv.last_error())), text)
 
@@ -175,7 +176,7 @@ class ControllerModule(unittest.TestCase):
                   Resolved=False, ResolutionSteps=[{'ResolutionType': 'Replace'}, {'ResolutionType': 'Reseat'}]),
              dict(EventNumber=557208230, Repaired=0, RecommendedAction=u'Replace; Reseat', Class=4, Code=0x0102)),
             (dict(Id=5, SensorType='Fan', EntryCode='unknown', MessageSeverity='OK'),  # a class without a code
-             dict(EventNumber=5, Repaired=0, Severity='OK', Class=0, Code=0)),
+             dict(EventNumber=5, Repaired=0, Severity='OK', Class=0x7F, Code=0xFFFF)),
         ):
             got = zavredfish.map_entry(raw)
             self.assertEqual(expected, got)
