@@ -42,7 +42,7 @@ def _sdr(number, stype, etype, name):
     """A compact sensor record, so the tools print the sensor's name."""
     body = [0x20, 0x00, number, 0x37, 0x01, 0x7F, 0x68, stype, etype, 0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F,
             0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC0 | len(name)] + [ord(c) for c in name]
-    return [0, 0, 0x51, 0x02, len(body)] + body
+    return [number, 0, 0x51, 0x02, len(body)] + body                 # the sensor number as record ID
 
 
 def _free_udp_port():
@@ -64,7 +64,7 @@ class IpmiSim(object):
         lines = ['mc_setbmc 0x20', 'mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02',
                  'sel_enable 0x20 %d 0x0a' % capacity]
         lines += ['main_sdr_add 0x20 ' + ' '.join('0x%02x' % b for b in _sdr(n, *SENSORS[n])) for n in sorted(SENSORS)]
-        lines += ['sel_add 0x20 0x02 0x20 0x00 ' + ' '.join('0x%02x' % b for b in (0, 0, 0, 0) + tuple(r))
+        lines += ['sel_add 0x20 0x02 ' + ' '.join('0x%02x' % b for b in (0, 0, 0, 0, 0x20, 0) + tuple(r))
                   for r in records]
         lines.append('mc_enable 0x20')
         with open(os.path.join(self.dir, 'sim.emu'), 'w') as f:
