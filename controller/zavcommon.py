@@ -138,9 +138,10 @@ def read_ini(path):
 
     def get(key, section):
         try:
-            return parser.get(section, key).strip()
+            value = parser.get(section, key).strip()
         except (configparser.NoSectionError, configparser.NoOptionError):
             return None
+        return '' if value[:1] in (';', '#') else value  # an empty value before a comment, as Python 2 reads it
     backend = (get('backend', 'controller') or 'sim').lower()
     if backend not in BACKENDS:
         raise Failure(500, 'backend = %r: %s' % (backend, ' or '.join(BACKENDS)))

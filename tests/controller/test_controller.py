@@ -164,7 +164,8 @@ class ControllerModule(unittest.TestCase):
         self.assertEqual((200, 3), (zavsmsrv.get_iml()[0], len(zavsmsrv.get_iml()[1])))  # no file: simulated
         for text, status in (('backend = sim', 200), ('backend = other', 500), ('[redfish', 500),
                              ('backend = ipmi\n[ipmi]\ndriver = serial', 500),
-                             ('backend = ipmi\n[ipmi]\nipmi_sel = /nonexistent/ipmi-sel', 503)):
+                             ('backend = ipmi ; a comment\n[ipmi]\nworkaround_flags =  ; none\n'
+                              'ipmi_sel = /nonexistent/ipmi-sel', 503)):
             with open(zavsmsrv.INI, 'w') as f:
                 f.write('[controller]\n%s\n' % text)
             zavsmsrv._backend, zavcommon._last_error = None, ''
