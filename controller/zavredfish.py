@@ -1,70 +1,42 @@
 # -*- coding: utf-8 -*-
 """Redfish backend of the controller module zavsmsrv.py (Python 2.7 and 3,
-standard library only).
+standard library only; what the backends share is in zavcommon.py).
 
 zavsmsrv.py builds one Controller from data/controller.ini and keeps it for
 the life of the process (the service imports the module once and calls it at
 every poll), so the session token, the chosen LogService and a refused login
 survive from poll to poll. Every public call returns (status, value) and
-never raises; see STATUS for what a failing status means. The password and
+never raises; see zavcommon.STATUS for what a failing status means. The password and
 the session token never enter a log line, a reason or an exception text.
 """
 import base64
 import datetime
 import json
-import os
 import re
 import socket
 import ssl
-import stat
-import syslog
 import threading
 import time
 import zlib
 
-# -- compatibility: the only place that knows the interpreter's version -----
+from zavcommon import Deadline, Failure, file_signature, first_line, native, placed, \
+    read_secret, seconds, text_type, time_text
+
+# -- compatibility of the HTTP client --------------------------------------------------
 try:
-    import ConfigParser as configparser                 # Python 2
-    import httplib as http_client
+    import httplib as http_client                      # Python 2
     from urlparse import urljoin, urlsplit
-    text_type = unicode  # noqa: F821
-
-    def native(value):
-        """The interpreter's str: bytes under 2 (the service's "s" fields)."""
-        return value.encode('utf-8') if isinstance(value, unicode) else value  # noqa: F821
-
-    def new_parser():
-        return configparser.RawConfigParser()           # strips " ;comment"
 
     def socket_file(sock):
         return socket._fileobject(sock, 'rb', 0)
 except ImportError:
-    import configparser
     import http.client as http_client
     import io
     from urllib.parse import urljoin, urlsplit
-    text_type = str
-
-    def native(value):
-        return value
-
-    def new_parser():
-        return configparser.RawConfigParser(inline_comment_prefixes=(';', '#'))
 
     def socket_file(sock):
         return io.BufferedReader(socket.SocketIO(sock, 'rb'))
 
-STATUS = (
-    (200, 'success'),
-    (401, 'authentication refused (wrong user or password, or a login refused earlier and held back)'),
-    (403, 'the account may not read this resource'),
-    (404, 'the log service or its entries not found (also: auto found no SEL or event log)'),
-    (408, 'one request took longer than timeout'),
-    (500, 'controller.ini or the password file refused or invalid'),
-    (502, 'an HTTP error other than 401/403/404, a body that is not the expected JSON, no valid clock'),
-    (503, 'no connection: refused, name not resolvable, TLS handshake or certificate failure'),
-    (504, 'the whole call took longer than deadline'),
-)
 LOGIN_HOLD = 600          # seconds a refused login is not retried (same password file)
 ROOT = '/redfish/v1/'
 
@@ -124,14 +96,6 @@ _TIME = re.compile(r'^\s*(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d)(?::(\d\d)(?:[.,]
                    r'\s*(?:([Zz])|([+-])(\d\d):?(\d\d)?)?\s*$')
 
 
-class Failure(Exception):
-    def __init__(self, status, reason, http=None):
-        Exception.__init__(self, reason)
-        self.status = status
-        self.reason = reason
-        self.http = http                                 # the controller's own HTTP status, if any
-
-
 def utc_text(value):
     """A Redfish time in any offset as UTC 'YYYY-MM-DDThh:mm:ss'; a time
     without an offset is taken as UTC. None when it is not a time."""
@@ -149,7 +113,7 @@ def utc_text(value):
             t -= datetime.timedelta(minutes=minutes if m.group(8) == '+' else -minutes)
     except (ValueError, OverflowError):
         return None
-    return native('%04d-%02d-%02dT%02d:%02d:%02d' % (t.year, t.month, t.day, t.hour, t.minute, t.second))
+    return time_text(t)
 
 
 def crc31(text):
@@ -175,7 +139,7 @@ def event_number(raw):
 def default_class_code(raw):
     """SEL entries: class from SensorType, code from EntryCode. Event-registry
     entries: 'Registry.Version.Key' gives class 0x40 + crc(Registry) % 64 and
-    code 1 + crc(Key) % 65535. Anything else: 0, 0."""
+    code 1 + crc(Key) % 65535. Anything else: 0, 0 (unplaced)."""
     sensor = raw.get('SensorType')
     if raw.get('EntryType') == 'SEL' or sensor is not None:
         return SENSOR_TYPES.get(sensor, 0), ENTRY_CODES.get(raw.get('EntryCode'), 0)
@@ -248,29 +212,8 @@ def map_entry(raw, class_rule=None, code_rule=None):
         value = _apply_rule(rule, raw) if rule is not None else None
         if value is not None:
             klass, code = (value, code) if index == 0 else (klass, value)
-    if not (1 <= klass <= 127 and 1 <= code <= 65535):
-        klass, code = 0, 0                               # recorded, never reported
-    out['Class'], out['Code'] = klass, code
+    out['Class'], out['Code'] = placed(klass, code)
     return out
-
-
-def check_file(path, secret):
-    """Refuses a file that a user other than root or this process's user may
-    write (or, when secret, read), or whose folder such a user may change."""
-    me = os.geteuid()
-    for place, folder in ((path, False), (os.path.dirname(os.path.abspath(path)), True)):
-        try:
-            st = os.stat(place)
-        except OSError as e:
-            raise Failure(500, '%s: %s' % (place, e.strerror))
-        if st.st_uid not in (0, me):
-            raise Failure(500, '%s is owned by uid %d, not root' % (place, st.st_uid))
-        if folder:
-            if st.st_mode & 0o022 and not st.st_mode & stat.S_ISVTX:
-                raise Failure(500, 'folder %s may be changed by other users (chmod go-w)' % place)
-        elif st.st_mode & (0o077 if secret else 0o022):
-            raise Failure(500, '%s may be %s by other users (chmod %s)' % (
-                place, 'read or written' if secret else 'written', 'go-rwx' if secret else 'go-w'))
 
 
 class Settings(object):
@@ -298,44 +241,11 @@ class Settings(object):
             raise Failure(500, 'username and password_file are needed')
         self.verify_tls = (get('verify_tls') or 'yes').lower() not in ('no', 'false', 'off', '0')
         self.ca_file = get('ca_file') or None
-        self.timeout = self._number(get, 'timeout', 10)
-        self.deadline = self._number(get, 'deadline', 60)
+        self.timeout = seconds(get, 'timeout', 10)
+        self.deadline = seconds(get, 'deadline', 60)
         self.class_rule = _rule(get('class'))
         self.code_rule = _rule(get('code'))
 
-    @staticmethod
-    def _number(get, key, default):
-        text = get(key)
-        try:
-            value = float(text) if text else float(default)
-        except ValueError:
-            value = -1
-        if not 0 < value <= 3600:
-            raise Failure(500, '%s = %r: seconds, more than 0 and at most 3600' % (key, text))
-        return value
-
-
-def read_ini(path):
-    """(backend, Settings or None). Raises Failure when the file is refused."""
-    check_file(path, secret=False)
-    parser = new_parser()
-    try:
-        if not parser.read(path):
-            raise Failure(500, '%s cannot be read' % path)
-    except configparser.Error as e:
-        raise Failure(500, '%s: %s' % (path, str(e).splitlines()[0]))
-
-    def get(key, section='redfish'):
-        try:
-            return parser.get(section, key).strip()
-        except (configparser.NoSectionError, configparser.NoOptionError):
-            return None
-    backend = (get('backend', 'controller') or 'sim').lower()
-    if backend == 'sim':
-        return backend, None
-    if backend != 'redfish':
-        raise Failure(500, 'backend = %r: sim or redfish' % backend)
-    return backend, Settings(get)
 
 
 class _DeadlineSocket(object):
@@ -434,6 +344,7 @@ class Controller(object):
         self.conn = None
         self.token = self.session_uri = None
         self.refused = None                             # (password file signature, when)
+        self.deadline = Deadline(settings.deadline)
         self.service = self.entries = self.manager = None
         self.context = None
         if settings.scheme == 'https':
@@ -459,10 +370,7 @@ class Controller(object):
     def _send(self, method, path, body, headers):
         """One exchange, bounded by min(timeout, what is left of the deadline)."""
         now = time.time()
-        left = self.until - now
-        if left <= 0:
-            raise Failure(504, 'deadline of %gs reached before %s %s' % (self.s.deadline, method, path))
-        limit = min(self.s.timeout, left)
+        limit = min(self.s.timeout, self.deadline.left('%s %s' % (method, path)))
         for attempt in (0, 1):
             fresh = self.conn is None
             if fresh:
@@ -485,29 +393,19 @@ class Controller(object):
                 raise
             except (ssl.SSLError, getattr(ssl, 'CertificateError', ssl.SSLError)) as e:
                 self._close()
-                raise Failure(503, 'TLS with %s failed: %s' % (self.s.host, _first_line(e)))
+                raise Failure(503, 'TLS with %s failed: %s' % (self.s.host, first_line(e)))
             except (socket.error, http_client.HTTPException, EnvironmentError) as e:
                 self._close()
                 # A kept-alive connection the controller closed meanwhile: one fresh try.
                 if fresh or attempt:
                     raise Failure(503, 'connection to %s:%d failed: %s' % (self.s.host, self.s.port,
-                                                                           _first_line(e)))
+                                                                           first_line(e)))
 
     def _password(self):
-        path = self.s.password_file
-        check_file(path, secret=True)
-        try:
-            with open(path, 'rb') as f:
-                return f.read().decode('utf-8').rstrip('\r\n')
-        except (IOError, OSError, UnicodeDecodeError) as e:
-            raise Failure(500, 'password file %s unreadable: %s' % (path, getattr(e, 'strerror', e)))
+        return read_secret(self.s.password_file)
 
     def _signature(self):
-        try:
-            st = os.stat(self.s.password_file)
-            return (st.st_mtime, st.st_size, st.st_ino)
-        except OSError:
-            return None
+        return file_signature(self.s.password_file)
 
     def _refuse_held(self):
         if self.refused and self.refused[0] == self._signature() and time.time() - self.refused[1] < LOGIN_HOLD:
@@ -660,16 +558,7 @@ class Controller(object):
 
     # -- the two calls ----------------------------------------------------------
     def _run(self, work, empty):
-        self.until = time.time() + self.s.deadline
-        try:
-            return 200, work()
-        except Failure as e:
-            self.log('error', e.reason)
-            return e.status, empty
-        except Exception as e:                           # noqa: BLE001 (a bug must not stop polling)
-            self._close()
-            self.log('error', 'unexpected %s: %s' % (type(e).__name__, _first_line(e)))
-            return 502, empty
+        return self.deadline.run(work, empty, self.log, self._close)
 
     def get_datetime(self):
         def work():
@@ -698,7 +587,7 @@ class Controller(object):
     def close_session(self):
         """Ends the session at interpreter exit, so restarts do not fill the controller's session table."""
         if self.session_uri and self.token:
-            self.until = time.time() + min(self.s.timeout, 3)
+            self.deadline.until = time.time() + min(self.s.timeout, 3)
             try:
                 self._send('DELETE', native(urljoin(ROOT, self.session_uri)), None,
                            {'X-Auth-Token': self.token})
@@ -714,13 +603,3 @@ def _path(link, base):
         raise Failure(502, 'a link is not a text: %r' % (link,))
     parts = urlsplit(urljoin(base, link))
     return native(parts.path + ('?' + parts.query if parts.query else ''))
-
-
-def _first_line(e):
-    text = str(e) or type(e).__name__
-    return text.splitlines()[0] if text.splitlines() else text
-
-
-def syslog_line(level, text):
-    syslog.syslog(syslog.LOG_DAEMON | {'error': syslog.LOG_ERR, 'warning': syslog.LOG_WARNING}.get(
-        level, syslog.LOG_INFO), 'zavsmsrv controller: ' + text)

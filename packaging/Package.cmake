@@ -34,6 +34,9 @@ entry and reports the entries named in its definition file as alert events
 through the suite's report library. It keeps its place in the suite's
 file-backed registry, so a restart neither loses nor repeats entries.
 .
+The controller module reads a controller over Redfish or its IPMI System
+Event Log (in band or over the LAN, with FreeIPMI's tools).
+.
 It runs on its own (standalone, as installed) or inside the agent suite. The
 package installs under /opt/kym/tolvex_sa, the agent suite's fixed location,
 with the registry tool zavreg, a systemd unit and manual pages.")
@@ -43,6 +46,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Its textfile collector serves the service's metrics to Prometheus.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS prometheus-node-exporter)
+# The IPMI backend of the controller module reads the SEL with FreeIPMI's tools.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS freeipmi-tools)
 set(CPACK_STRIP_FILES ON)
 # The install has absolute destinations (/usr/lib/systemd, /usr/share):
 # stage with DESTDIR so that they land in the package, not on this machine.

@@ -279,7 +279,8 @@ def mounts(mountinfo):
 
 def launch_hardened(settings):
     """In a nested mount namespace: the unit's ProtectSystem=strict with its ReadWritePaths,
-    ProtectKernelTunables, PrivateTmp, PrivateDevices, MemoryDenyWriteExecute (PR_SET_MDWE),
+    ProtectKernelTunables, PrivateTmp, its closed device policy (a private /dev of pseudo devices: the
+    IPMI devices it allows are not reproduced), MemoryDenyWriteExecute (PR_SET_MDWE),
     NoNewPrivileges and empty CapabilityBoundingSet (setpriv); then its ExecStart. The system-call
     filter, RestrictAddressFamilies and RestrictNamespaces need the service manager."""
     sh = lambda *argv: subprocess.check_call(list(argv))
