@@ -15,6 +15,7 @@ from zavcommon import Deadline, Failure, file_signature, first_line, native, rea
 # -- compatibility of the HTTP client --------------------------------------------------
 try:
     import httplib as http_client                      # Python 2
+    from urllib import quote
     from urlparse import urljoin, urlsplit
 
     def socket_file(sock):
@@ -22,7 +23,7 @@ try:
 except ImportError:
     import http.client as http_client
     import io
-    from urllib.parse import urljoin, urlsplit
+    from urllib.parse import quote, urljoin, urlsplit
 
     def socket_file(sock):
         return io.BufferedReader(socket.SocketIO(sock, 'rb'))
