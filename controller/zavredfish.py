@@ -89,6 +89,10 @@ class Changed(Exception):
     """A sign that the log was cleared, wrapped or reordered: read it whole."""
 
 
+class Later(Exception):
+    """A whole read for the refresh that does not fit in this call: it goes on at the next poll."""
+
+
 class Mirror(object):
     """The log as last read: member keys in the service's page order and each
     member's entry (None: listed, but gone when fetched)."""
@@ -152,8 +156,11 @@ class Controller(object):
         self.way = None                                  # how updates are read: filter, sel, whole, skip
         self.clock = self.since = None                   # DateTime as written: this poll's, the last read's
         self.filter_off = False                          # the service ignores or refuses $filter
+        self.soft = False                                # a refresh under way: stop before the deadline
 
     def get(self, path):
+        if self.soft and self.http.deadline.until - time.time() < self.s.timeout:
+            raise Later()
         return self.http.get(path)
 
     # -- collections --------------------------------------------------------------
@@ -443,17 +450,24 @@ class Controller(object):
 
     def _read(self):
         why = self._whole_why()
-        if why is None:
+        if why in (None, 'refresh'):
             try:
                 self._read_new()
                 self._read_updates()
             except Changed as e:
                 why = str(e)
                 self.log('info', 'the log is read whole: %s' % why)
-        if why is not None:
-            self._read_whole()
-            if self.way is None:
-                self._choose_way()
+        self.soft = why == 'refresh'                     # the mirror is current: the refresh may wait
+        try:
+            if why is not None:
+                self._read_whole()
+        except Later:
+            self.log('info', 'the whole read for the refresh goes on at the next poll (%d members kept)'
+                     % len(self.partial))
+        finally:
+            self.soft = False
+        if self.way is None:
+            self._choose_way()
         self.since = self.clock
 
     def get_datetime(self):

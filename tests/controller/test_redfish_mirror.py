@@ -128,6 +128,8 @@ CASES = [
     ('updates = skip', EVENTS, dict(updates='skip'), [STEADY, (lambda lg: lg.add(2), 3)]),
     ('refresh = 0 reads whole every poll', OLD, dict(refresh=0), [(None, None), (None, None)]),
     ('refresh period over', OLD, {}, [(lambda lg: setattr(zavsmsrv._backend.mirror, 'started', 0), None)]),
+    ('a refresh longer than the deadline waits', LINKS, dict(timeout=2),  # no time left for it after the new
+     [(lambda lg: setattr(zavsmsrv._backend.mirror, 'started', 0) or lg.add(2), 5), STEADY]),
     ('a clear: the count falls', OLD, {}, [(lambda lg: clear(lg, 3), None), STEADY]),
     ('a clear, newest first', NEW, {}, [(lambda lg: clear(lg, 4), None), STEADY]),
     # bad input

@@ -45,7 +45,16 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         Handler.paths.append(self.path)
+        if self.path.startswith(SEL + '/Entries?$skip=') or self.path == SEL + '/Entries':
+            return self.answer(200, self.page(int(self.path.partition('=')[2] or 0)))
         self.answer(200 if self.path in SITE else 404, SITE.get(self.path, {}))
+
+    def page(self, skip):  # two members a page
+        members = SITE[SEL + '/Entries']['Members']
+        doc = {'Members': members[skip:skip + 2], 'Members@odata.count': len(members)}
+        if skip + 2 < len(members):
+            doc['Members@odata.nextLink'] = SEL + '/Entries?$skip=%d' % (skip + 2)
+        return doc
 
     def do_POST(self):
         self.rfile.read(int(self.headers['Content-Length']))
