@@ -38,7 +38,7 @@ def main():
     print('|---|---|---|---|---|')
     for name, shape in SHAPES:
         log = base.Connection.routes = mirror.Log(a.size, page=a.page, **shape)
-        base.configure(tmp, log_service=base.SEL, deadline=3600, timeout=3600)
+        base.configure(tmp, log_service=base.SEL, deadline=3600, timeout=10)
         polls = (('first', None), ('steady', None), ('5 new', lambda: log.add(5)), ('steady', None),
                  ('whole read (refresh)', lambda: setattr(getattr(base.zavsmsrv._backend, 'mirror', None)
                                                           or log, 'started', 0)))
