@@ -1,220 +1,25 @@
 # -*- coding: utf-8 -*-
 """Redfish backend of the controller module zavsmsrv.py (Python 2.7 and 3,
-standard library only; what the backends share is in zavcommon.py).
+standard library only): discovery of the log, its pages, and the two calls.
+The transport and the session are in zavrfsession.py, the entry mapping and
+the time texts in zavrfentry.py, what all backends share in zavcommon.py.
 
 zavsmsrv.py builds one Controller from data/controller.ini and keeps it for
 the life of the process (the service imports the module once and calls it at
 every poll), so the session token, the chosen LogService and a refused login
 survive from poll to poll. Every public call returns (status, value) and
-never raises; see zavcommon.STATUS for what a failing status means. The password and
-the session token never enter a log line, a reason or an exception text.
+never raises; see zavcommon.STATUS for what a failing status means.
 """
-import base64
-import datetime
 import json
 import re
-import socket
-import ssl
-import threading
 import time
-import zlib
 
-from zavcommon import Deadline, Failure, file_signature, first_line, native, placed, \
-    read_secret, seconds, text_type, time_text
+from zavcommon import Failure, choice, native, seconds, text_type
+from zavrfentry import event_number, map_entry, parse_rule, utc_text
+from zavrfsession import ROOT, Session, _Connection, link_path, quote, urlsplit
 
-# -- compatibility of the HTTP client --------------------------------------------------
-try:
-    import httplib as http_client                      # Python 2
-    from urlparse import urljoin, urlsplit
-
-    def socket_file(sock):
-        return socket._fileobject(sock, 'rb', 0)
-except ImportError:
-    import http.client as http_client
-    import io
-    from urllib.parse import urljoin, urlsplit
-
-    def socket_file(sock):
-        return io.BufferedReader(socket.SocketIO(sock, 'rb'))
-
-LOGIN_HOLD = 600          # seconds a refused login is not retried (same password file)
-ROOT = '/redfish/v1/'
-
-# IPMI sensor type numbers of the Redfish SensorType names: the class of a SEL entry.
-SENSOR_TYPES = {
-    'Temperature': 0x01, 'Voltage': 0x02, 'Current': 0x03, 'Fan': 0x04,
-    'Physical Chassis Security': 0x05, 'Platform Security Violation Attempt': 0x06,
-    'Processor': 0x07, 'Power Supply / Converter': 0x08, 'PowerUnit': 0x09,
-    'CoolingDevice': 0x0A, 'Other Units-based Sensor': 0x0B, 'Memory': 0x0C,
-    'Drive Slot/Bay': 0x0D, 'POST Memory Resize': 0x0E, 'System Firmware Progress': 0x0F,
-    'Event Logging Disabled': 0x10, 'System Event': 0x12, 'Critical Interrupt': 0x13,
-    'Button/Switch': 0x14, 'Module/Board': 0x15, 'Microcontroller/Coprocessor': 0x16,
-    'Add-in Card': 0x17, 'Chassis': 0x18, 'ChipSet': 0x19, 'Other FRU': 0x1A,
-    'Cable/Interconnect': 0x1B, 'Terminator': 0x1C, 'SystemBoot/Restart': 0x1D,
-    'Boot Error': 0x1E, 'BaseOSBoot/InstallationStatus': 0x1F, 'OS Stop/Shutdown': 0x20,
-    'Slot/Connector': 0x21, 'System ACPI PowerState': 0x22, 'Watchdog': 0x23,
-    'Platform Alert': 0x24, 'Entity Presence': 0x25, 'Monitor ASIC/IC': 0x26, 'LAN': 0x27,
-    'Management Subsystem Health': 0x28, 'Battery': 0x29, 'Session Audit': 0x2A,
-    'Version Change': 0x2B, 'FRUState': 0x2C,
-}
-# Redfish EntryCode names by IPMI event/reading type, in event offset order:
-# the code of a SEL entry is reading type << 8 | offset.
-_ENTRY_CODE_GROUPS = (
-    (0x01, ['Lower Non-critical - going low', 'Lower Non-critical - going high',
-            'Lower Critical - going low', 'Lower Critical - going high',
-            'Lower Non-recoverable - going low', 'Lower Non-recoverable - going high',
-            'Upper Non-critical - going low', 'Upper Non-critical - going high',
-            'Upper Critical - going low', 'Upper Critical - going high',
-            'Upper Non-recoverable - going low', 'Upper Non-recoverable - going high']),
-    (0x02, ['Transition to Idle', 'Transition to Active', 'Transition to Busy']),
-    (0x03, ['State Deasserted', 'State Asserted']),
-    (0x04, ['Predictive Failure deasserted', 'Predictive Failure asserted']),
-    (0x05, ['Limit Not Exceeded', 'Limit Exceeded']),
-    (0x06, ['Performance Met', 'Performance Lags']),
-    (0x07, ['Transition to OK', 'Transition to Non-Critical from OK',
-            'Transition to Critical from less severe', 'Transition to Non-recoverable from less severe',
-            'Transition to Non-Critical from more severe', 'Transition to Critical from Non-recoverable',
-            'Transition to Non-recoverable', 'Monitor', 'Informational']),
-    (0x08, ['Device Removed / Device Absent', 'Device Inserted / Device Present']),
-    (0x09, ['Device Disabled', 'Device Enabled']),
-    (0x0A, ['Transition to Running', 'Transition to In Test', 'Transition to Power Off',
-            'Transition to On Line', 'Transition to Off Line', 'Transition to Off Duty',
-            'Transition to Degraded', 'Transition to Power Save', 'Install Error']),
-    (0x0B, ['Fully Redundant', 'Redundancy Lost', 'Redundancy Degraded',
-            'Non-redundant:Sufficient Resources from Redundant',
-            'Non-redundant:Sufficient Resources from Insufficient Resources',
-            'Non-redundant:Insufficient Resources', 'Redundancy Degraded from Fully Redundant',
-            'Redundancy Degraded from Non-redundant']),
-    (0x0C, ['D0 Power State', 'D1 Power State', 'D2 Power State', 'D3 Power State']),
-)
-ENTRY_CODES = dict((name, group << 8 | offset)
-                   for group, names in _ENTRY_CODE_GROUPS for offset, name in enumerate(names))
-# Sensor-specific events whose offset the entry does not carry (direction bit 0x80).
-ENTRY_CODES.update({'Assert': 0x6F00, 'Deassert': 0x6F80})
-
-_TIME = re.compile(r'^\s*(\d{4})-(\d\d)-(\d\d)[T ](\d\d):(\d\d)(?::(\d\d)(?:[.,]\d*)?)?'
-                   r'\s*(?:([Zz])|([+-])(\d\d):?(\d\d)?)?\s*$')
-
-
-def utc_text(value):
-    """A Redfish time in any offset as UTC 'YYYY-MM-DDThh:mm:ss'; a time
-    without an offset is taken as UTC. None when it is not a time."""
-    if not isinstance(value, (str, text_type)):
-        return None
-    m = _TIME.match(value)
-    if not m:
-        return None
-    y, mo, d, h, mi = [int(x) for x in m.group(1, 2, 3, 4, 5)]
-    s = min(int(m.group(6) or 0), 59)                   # a leap second stays in its minute
-    try:
-        t = datetime.datetime(y, mo, d, h, mi, s)
-        if m.group(8):
-            minutes = int(m.group(9)) * 60 + int(m.group(10) or 0)
-            t -= datetime.timedelta(minutes=minutes if m.group(8) == '+' else -minutes)
-    except (ValueError, OverflowError):
-        return None
-    return time_text(t)
-
-
-def crc31(text):
-    """A stable 31-bit number for a text (never hash(): it changes per process)."""
-    if isinstance(text, text_type):
-        text = text.encode('utf-8')
-    return zlib.crc32(text) & 0x7FFFFFFF
-
-
-def event_number(raw):
-    ident = raw.get('Id')
-    if isinstance(ident, int) and not isinstance(ident, bool) and 0 <= ident <= 0x7FFFFFFF:
-        return ident
-    if not isinstance(ident, (str, text_type)) or not ident:
-        ident = raw.get('@odata.id')
-        if not isinstance(ident, (str, text_type)) or not ident:
-            return 0
-    if ident.isdigit() and len(ident) <= 10 and int(ident) <= 0x7FFFFFFF:
-        return int(ident)
-    return crc31(ident)
-
-
-def default_class_code(raw):
-    """SEL entries: class from SensorType, code from EntryCode. Event-registry
-    entries: 'Registry.Version.Key' gives class 0x40 + crc(Registry) % 64 and
-    code 1 + crc(Key) % 65535. Anything else: 0, 0 (unplaced)."""
-    sensor = raw.get('SensorType')
-    if raw.get('EntryType') == 'SEL' or sensor is not None:
-        return SENSOR_TYPES.get(sensor, 0), ENTRY_CODES.get(raw.get('EntryCode'), 0)
-    message_id = raw.get('MessageId')
-    if isinstance(message_id, (str, text_type)):
-        parts = message_id.split('.')
-        if len(parts) >= 2 and parts[0] and parts[-1]:
-            return 0x40 + crc31(parts[0]) % 64, 1 + crc31(parts[-1]) % 65535
-    return 0, 0
-
-
-def _rule(text):
-    """A class or code setting: an int, a dotted property path, or None."""
-    text = (text or '').strip()
-    if not text:
-        return None
-    try:
-        return int(text, 0)
-    except ValueError:
-        return text.split('.')
-
-
-def _apply_rule(rule, raw):
-    if isinstance(rule, int):
-        return rule
-    value = raw
-    for part in rule:
-        value = value.get(part) if isinstance(value, dict) else None
-    if isinstance(value, int) and not isinstance(value, bool):
-        return value
-    if isinstance(value, (str, text_type)):
-        try:
-            return int(value.strip(), 0)
-        except ValueError:
-            pass
-    return None                                          # absent here: the default applies
-
-
-def _text(value):
-    if isinstance(value, bytes) and not isinstance(value, text_type):
-        return value.decode('utf-8', 'replace')
-    return value if isinstance(value, text_type) else None
-
-
-def map_entry(raw, class_rule=None, code_rule=None):
-    """One Redfish LogEntry as the dictionary the service reads."""
-    out = {'EventNumber': event_number(raw),
-           'Repaired': 1 if raw.get('Resolved') is True else 0}
-    created = utc_text(raw.get('Created'))
-    updated = utc_text(raw.get('Modified')) or created
-    if created:
-        out['Created'] = created
-    if updated:
-        out['Updated'] = updated
-    severity = raw.get('Severity', raw.get('MessageSeverity'))
-    if isinstance(severity, (str, text_type)):
-        out['Severity'] = native(severity)
-    message = _text(raw.get('Message'))
-    if message is not None:
-        out['Message'] = message
-    action = _text(raw.get('Resolution'))
-    steps = raw.get('ResolutionSteps')
-    if action is None and isinstance(steps, list):
-        action = u'; '.join(_text(s.get('ResolutionType')) for s in steps
-                            if isinstance(s, dict) and _text(s.get('ResolutionType')))
-    if action is not None:
-        out['RecommendedAction'] = action
-    klass, code = default_class_code(raw)
-    for rule, index in ((class_rule, 0), (code_rule, 1)):
-        value = _apply_rule(rule, raw) if rule is not None else None
-        if value is not None:
-            klass, code = (value, code) if index == 0 else (klass, value)
-    out['Class'], out['Code'] = placed(klass, code)
-    return out
-
+REFRESH = 600              # seconds between whole reads of the log by default
+_IDENTITY = ('Id', 'Created', 'MessageId', 'EntryCode', 'SensorType')   # what an update never changes
 
 class Settings(object):
     """The [redfish] section of controller.ini."""
@@ -243,270 +48,195 @@ class Settings(object):
         self.ca_file = get('ca_file') or None
         self.timeout = seconds(get, 'timeout', 10)
         self.deadline = seconds(get, 'deadline', 60)
-        self.class_rule = _rule(get('class'))
-        self.code_rule = _rule(get('code'))
+        self.class_rule = parse_rule(get('class'))
+        self.code_rule = parse_rule(get('code'))
+        self.refresh = _refresh(get('refresh'))
+        self.updates = choice(get, 'updates', 'auto', ('auto', 'skip'))
 
 
-
-class _DeadlineSocket(object):
-    """A socket whose every read and write ends by conn.until, so a request
-    is bounded as a whole, not only per read (a controller that trickles)."""
-
-    def __init__(self, sock, conn):
-        self._sock, self._conn = sock, conn
-        self._readers, self._closed = 0, False
-
-    def _arm(self):
-        left = self._conn.until - time.time()
-        if left <= 0:
-            raise socket.timeout('timed out')
-        self._sock.settimeout(left)
-
-    def recv(self, *args):
-        self._arm()
-        return self._sock.recv(*args)
-
-    def recv_into(self, *args):
-        self._arm()
-        return self._sock.recv_into(*args)
-
-    def sendall(self, *args):
-        self._arm()
-        return self._sock.sendall(*args)
-
-    def makefile(self, *args):
-        self._readers += 1
-        return socket_file(self)
-
-    def _decref_socketios(self):                         # Python 3: the response's reader closed
-        self._readers -= 1
-        if self._closed and self._readers <= 0:
-            self._sock.close()
-
-    def close(self):
-        self._closed = True                              # a response still reading keeps it open
-        if self._readers <= 0:
-            self._sock.close()
-
-    def __getattr__(self, name):
-        return getattr(self._sock, name)
-
-
-def _resolve(host, port, wait):
-    """getaddrinfo has no time-out of its own: ask on a helper thread."""
+def _refresh(text):
     try:
-        socket.inet_pton(socket.AF_INET6 if ':' in host else socket.AF_INET, host)
-        return host
-    except (socket.error, ValueError):
-        pass
-    box = []
-
-    def ask():
-        try:
-            box.append(socket.getaddrinfo(host, port, 0, socket.SOCK_STREAM)[0][4][0])
-        except Exception as e:                           # noqa: BLE001 (reported below)
-            box.append(e)
-    helper = threading.Thread(target=ask)
-    helper.daemon = True
-    helper.start()
-    helper.join(wait)
-    if not box:
-        raise socket.timeout('name lookup of %s timed out' % host)
-    if isinstance(box[0], Exception):
-        raise Failure(503, 'name %s not resolvable: %s' % (host, box[0]))
-    return box[0]
+        value = int(text) if text else REFRESH
+    except ValueError:
+        value = -1
+    if not 0 <= value <= 604800:
+        raise Failure(500, 'refresh = %r: whole seconds, 0 (every poll) to 604800' % text)
+    return value
 
 
-class _Connection(http_client.HTTPConnection):
-    def __init__(self, settings, context):
-        http_client.HTTPConnection.__init__(self, settings.host, settings.port)
-        self.settings, self.context, self.until = settings, context, 0
+def member_key(member):
+    link = member.get('@odata.id')
+    return native(link) if isinstance(link, (str, text_type)) and link else json.dumps(member, sort_keys=True)
 
-    def connect(self):
-        left = self.until - time.time()
-        if left <= 0:
-            raise socket.timeout('timed out')
-        sock = socket.create_connection((_resolve(self.host, self.port, left), self.port), left)
-        try:
-            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-            if self.context is not None:
-                sock.settimeout(max(self.until - time.time(), 0.001))
-                sock = self.context.wrap_socket(sock, server_hostname=self.host)
-        except Exception:
-            sock.close()
-            raise
-        self.sock = _DeadlineSocket(sock, self)
+
+def only_link(member):
+    return bool(member) and set(member) <= set(['@odata.id'])
+
+
+def identity(doc):
+    return tuple(doc.get(k) for k in _IDENTITY)
+
+
+def newest_first(first, last, before):
+    """The order of a log from its first and last members (before: when they cannot tell)."""
+    if first is None or last is None or first is last:
+        return before
+    a, b = [(utc_text(d.get('Created')) or '', event_number(d)) for d in (first, last)]
+    return a > b if a != b else before
+
+
+class Changed(Exception):
+    """A sign that the log was cleared, wrapped or reordered: read it whole."""
+
+
+class Later(Exception):
+    """A whole read for the refresh that does not fit in this call: it goes on at the next poll."""
+
+
+class Mirror(object):
+    """The log as last read: member keys in the service's page order and each
+    member's entry (None: listed, but gone when fetched)."""
+
+    def __init__(self, keys, docs, newest, started):
+        self.keys, self.docs, self.newest, self.started = keys, docs, newest, started
+        self.count = None                                # Members@odata.count, while it is true
+        self.page, self.last_link = 0, None
+        self.mapped = {}
+
+    def update(self, key, doc):
+        self.docs[key] = doc
+        self.mapped.pop(key, None)
+
+    def add(self, keys, docs):
+        self.keys = keys + self.keys if self.newest else self.keys + keys
+        self.docs.update(docs)
+
+    def entries(self, class_rule, code_rule):
+        """The whole log as the service reads it, oldest first."""
+        out = []
+        for key in self.keys:
+            doc = self.docs.get(key)
+            if doc is not None:
+                if key not in self.mapped:
+                    self.mapped[key] = map_entry(doc, class_rule, code_rule)
+                out.append(self.mapped[key])
+        out.sort(key=lambda e: (e.get('Created', ''), e['EventNumber']))
+        return out
+
+    def check_start(self, page):
+        """Changed unless the members of a first page that are known stand where they stood."""
+        keys = [member_key(m) for m in page]
+        at = 0
+        if self.newest:
+            at = next((i for i, k in enumerate(keys) if k in self.docs), len(keys))
+            if at == len(keys) and self.keys:
+                return len(keys)                             # all new so far: the caller pages on
+        n = min(len(keys) - at, len(self.keys))
+        if keys[at:at + n] != self.keys[:n]:
+            raise Changed('the known entries on the first page moved or vanished')
+        for m in page[at:at + n]:
+            known = self.docs.get(member_key(m))
+            if not only_link(m) and known is not None and identity(m) != identity(known):
+                raise Changed('entry %s came back with other content' % member_key(m))
+        return at
+
+
 
 
 class Controller(object):
     def __init__(self, settings, log):
         self.s, self.log = settings, log
-        self.conn = None
-        self.token = self.session_uri = None
-        self.refused = None                             # (password file signature, when)
-        self.deadline = Deadline(settings.deadline)
-        self.service = self.entries = self.manager = None
-        self.context = None
-        if settings.scheme == 'https':
-            if settings.verify_tls:
-                self.context = ssl.create_default_context(cafile=settings.ca_file)
-            else:
-                self.context = ssl._create_unverified_context()
-                log('warning', 'verify_tls = no: the controller %s is not authenticated' % settings.host)
-        else:
-            log('warning', 'plain http to %s: credentials travel unencrypted (lab use only)' % settings.host)
-
-    # -- HTTP ---------------------------------------------------------------
-    def _close(self):
-        if self.conn is not None:
-            try:
-                if self.conn.sock is not None:
-                    self.conn.sock._sock.close()
-                self.conn.close()
-            except Exception:                            # noqa: BLE001 (already broken)
-                pass
-            self.conn = None
-
-    def _send(self, method, path, body, headers):
-        """One exchange, bounded by min(timeout, what is left of the deadline)."""
-        now = time.time()
-        limit = min(self.s.timeout, self.deadline.left('%s %s' % (method, path)))
-        for attempt in (0, 1):
-            fresh = self.conn is None
-            if fresh:
-                self.conn = _Connection(self.s, self.context)
-            self.conn.until = now + limit
-            try:
-                self.conn.request(method, path, body, headers)
-                resp = self.conn.getresponse()
-                data = resp.read()
-                if resp.getheader('connection', '').lower() == 'close' or resp.will_close:
-                    self._close()
-                return resp, data
-            except socket.timeout:
-                self._close()
-                if limit < self.s.timeout:
-                    raise Failure(504, 'deadline of %gs reached during %s %s' % (self.s.deadline, method, path))
-                raise Failure(408, 'no answer to %s %s within timeout %gs' % (method, path, self.s.timeout))
-            except Failure:
-                self._close()
-                raise
-            except (ssl.SSLError, getattr(ssl, 'CertificateError', ssl.SSLError)) as e:
-                self._close()
-                raise Failure(503, 'TLS with %s failed: %s' % (self.s.host, first_line(e)))
-            except (socket.error, http_client.HTTPException, EnvironmentError) as e:
-                self._close()
-                # A kept-alive connection the controller closed meanwhile: one fresh try.
-                if fresh or attempt:
-                    raise Failure(503, 'connection to %s:%d failed: %s' % (self.s.host, self.s.port,
-                                                                           first_line(e)))
-
-    def _password(self):
-        return read_secret(self.s.password_file)
-
-    def _signature(self):
-        return file_signature(self.s.password_file)
-
-    def _refuse_held(self):
-        if self.refused and self.refused[0] == self._signature() and time.time() - self.refused[1] < LOGIN_HOLD:
-            raise Failure(401, 'login as %s was refused at %s; not tried again until the password file '
-                          'changes or %d minutes pass' % (self.s.username, time.strftime(
-                              '%H:%M:%S', time.localtime(self.refused[1])), LOGIN_HOLD // 60))
-
-    def _refused(self, what):
-        self.refused = (self._signature(), time.time())
-        raise Failure(401, '%s as %s refused by the controller' % (what, self.s.username))
-
-    def _login(self):
-        self._refuse_held()
-        body = json.dumps({'UserName': self.s.username, 'Password': self._password()})
-        resp, _ = self._send('POST', ROOT + 'SessionService/Sessions', body,
-                             {'Content-Type': 'application/json', 'Accept': 'application/json'})
-        if resp.status in (401, 403):
-            self._refused('login')
-        token = resp.getheader('X-Auth-Token')
-        if resp.status not in (200, 201, 204) or not token:
-            raise Failure(502, 'login answered HTTP %d%s' % (resp.status, '' if token else ' without a token'))
-        self.token, self.session_uri = token, resp.getheader('Location')
-        self.log('info', 'session opened for %s on %s' % (self.s.username, self.s.host))
-
-    def _headers(self):
-        headers = {'Accept': 'application/json', 'OData-Version': '4.0'}
-        if self.s.auth == 'basic':
-            self._refuse_held()
-            pair = ('%s:%s' % (self.s.username, self._password())).encode('utf-8')
-            headers['Authorization'] = 'Basic ' + base64.b64encode(pair).decode('ascii')
-        else:
-            if self.token is None:
-                self._login()
-            headers['X-Auth-Token'] = self.token
-        return headers
+        self.http = Session(settings, log, _Connection)  # looked up here: a test may replace it
+        self.service = self.entries = self.manager = self.root = None
+        self.service_doc = {}
+        self.mirror = None
+        self.partial = {}                                # members fetched by a whole read that did not finish
+        self.skip = None                                 # True: the service pages with $skip
+        self.next_shape = None                           # one of its next links with $skip, to write ours alike
+        self.way = None                                  # how updates are read: filter, sel, whole, skip
+        self.clock = self.since = None                   # DateTime as written: this poll's, the last read's
+        self.filter_off = False                          # the service ignores or refuses $filter
+        self.soft = False                                # a refresh under way: stop before the deadline
 
     def get(self, path):
-        """The JSON object at path (a dict), or Failure."""
-        resp, data = self._send('GET', path, None, self._headers())
-        if resp.status == 401 and self.s.auth == 'session':
-            self.token = None                            # expired: log in once more, no more
-            resp, data = self._send('GET', path, None, self._headers())
-        if resp.status == 401:
-            self._refused('basic authentication' if self.s.auth == 'basic' else 'request after a fresh login')
-        if resp.status in (403, 404):
-            raise Failure(resp.status, 'HTTP %d for %s' % (resp.status, path))
-        if resp.status != 200:
-            raise Failure(502, 'HTTP %d for %s' % (resp.status, path), resp.status)
-        try:
-            doc = json.loads(data.decode('utf-8'))
-        except (ValueError, UnicodeDecodeError):
-            raise Failure(502, 'the answer for %s is not JSON' % path)
-        if not isinstance(doc, dict):
-            raise Failure(502, 'the answer for %s is not a JSON object' % path)
-        return doc
+        if self.soft and self.http.deadline.until - time.time() < self.s.timeout:
+            raise Later()
+        return self.http.get(path)
 
-    # -- Redfish --------------------------------------------------------------
-    def members(self, path, expand=True):
-        """Every member of a collection: next links and $skip/$top pages, each
-        link once; a page that brings nothing new ends the walk."""
-        visited, seen, out = set([path]), set(), []
-        doc = self.get(path)
-        size = None
+    # -- collections --------------------------------------------------------------
+    def pages(self, path, doc=None, probe=True):
+        """(link, page, members not seen before) of each page from path on: next
+        links, else $skip while Members@odata.count says more; each link once,
+        and a page that brings nothing new ends the walk."""
+        link, visited, seen = path, set([path]), set()
+        doc = self.get(path) if doc is None else doc
         while True:
             page = doc.get('Members')
             if not isinstance(page, list) or not all(isinstance(m, dict) for m in page):
-                raise Failure(502, 'Members of %s is not a list of objects' % path)
-            size = size or len(page)
-            fresh = 0
-            for m in page:
-                key = m.get('@odata.id') or json.dumps(m, sort_keys=True)
-                if key not in seen:
-                    seen.add(key)
-                    out.append(m)
-                    fresh += 1
-            link = doc.get('Members@odata.nextLink')
+                raise Failure(502, 'Members of %s is not a list of objects' % link)
+            fresh = [m for m in page if member_key(m) not in seen]
+            seen.update(member_key(m) for m in fresh)
+            yield link, doc, fresh
+            nxt = doc.get('Members@odata.nextLink')
             total = doc.get('Members@odata.count')
-            probe = not link and isinstance(total, int) and len(out) < total and size
-            if probe:
-                link = '%s%s$skip=%d&$top=%d' % (path, '&' if '?' in path else '?', len(out), size)
-            if not fresh or not isinstance(link, (str, text_type)) or link in visited:
-                break
-            visited.add(link)
+            probing = probe and not nxt and isinstance(total, int) and len(seen) < total and page
+            if probing:
+                nxt = self._skip_link(path, len(seen), len(page))
+            if not fresh or not isinstance(nxt, (str, text_type)) or nxt in visited:
+                return
+            visited.add(nxt)
+            link = link_path(nxt, path)
+            if path == self.entries and '$skip=' in link and not probing:
+                self.skip, self.next_shape = True, link
             try:
-                doc = self.get(_path(link, path))
+                doc = self.get(link)
             except Failure as e:
-                if probe and e.http in (400, 405, 501):
-                    break                                # the service has no $skip: this was all
+                if probing and e.http in (400, 405, 501):
+                    self.skip = False
+                    return                               # the service has no $skip: this was all
                 raise
-        if expand:
-            out = [self.get(_path(m['@odata.id'], path)) if set(m) <= set(['@odata.id']) and m else m
-                   for m in out]
-        return out
 
+    def _skip_link(self, path, skip, top):
+        """The page from member skip on, written as the service writes its own next links."""
+        if self.next_shape and path == self.entries:
+            return re.sub(r'\$skip=\d+', '$skip=%d' % skip, self.next_shape)
+        return '%s%s$skip=%d&$top=%d' % (path, '&' if '?' in path else '?', skip, top)
+
+    def members(self, path, expand=True):
+        out = [m for _, _, fresh in self.pages(path) for m in fresh]
+        return [self.fetch(m, path) for m in out] if expand else out
+
+    def fetch(self, member, base, cache=None):
+        """The whole member where the collection gave only its link; None when it is gone."""
+        if not only_link(member):
+            return member
+        key = member_key(member)
+        if cache is not None and key in cache:
+            return cache[key]
+        try:
+            doc = self.get(link_path(member['@odata.id'], base))
+        except Failure as e:
+            if e.status != 404 or cache is None:
+                raise
+            doc = None                                   # listed, then gone: the log changed meanwhile
+            self.log('warning', '%s was listed but is gone (HTTP 404)' % key)
+        if cache is not None:
+            cache[key] = doc
+        return doc
+
+    # -- discovery --------------------------------------------------------------------
     def _link(self, doc, key):
         value = doc.get(key)
         link = value.get('@odata.id') if isinstance(value, dict) else None
         return native(link) if isinstance(link, (str, text_type)) else None
 
+    def _root(self):
+        if self.root is None:
+            self.root = self.get(ROOT)
+        return self.root
+
     def _discover(self):
-        root = self.get(ROOT)
+        root = self._root()
         found = []
         for kind in ('Managers', 'Systems'):
             link = self._link(root, kind)
@@ -541,6 +271,7 @@ class Controller(object):
                 self.service = self.entries = None       # find it again next time
             raise
         self.entries = self._link(doc, 'Entries') or self.service.rstrip('/') + '/Entries'
+        self.service_doc = doc
         return doc
 
     def _manager_clock(self):
@@ -549,24 +280,205 @@ class Controller(object):
             if m:
                 self.manager = m.group(1)
             else:
-                managers = self.members(self._link(self.get(ROOT), 'Managers') or ROOT + 'Managers',
-                                        expand=False)
+                managers = self.members(self._link(self._root(), 'Managers') or ROOT + 'Managers', expand=False)
                 if not managers or not managers[0].get('@odata.id'):
                     raise Failure(404, 'no manager to read the clock from')
                 self.manager = native(managers[0]['@odata.id'])
         return self.get(self.manager).get('DateTime')
 
+    def _feature(self, name):
+        """A ProtocolFeaturesSupported flag of the service root (False where it cannot be read)."""
+        try:
+            features = self._root().get('ProtocolFeaturesSupported')
+        except Failure as e:
+            if e.status not in (403, 404, 502):
+                raise
+            self.root, features = {}, None
+        value = features.get(name) if isinstance(features, dict) else None
+        return value.get('Supported') is True if isinstance(value, dict) else value is True
+
+    # -- the mirror of the log ----------------------------------------------------------
+    def _read_whole(self):
+        """Every page and every member again; what was fetched survives a read the deadline cut."""
+        started = time.time()
+        self.skip = self.skip if self.skip is not None else (self._feature('TopSkipQuery') or None)
+        keys, docs, last, count, size = [], {}, self.entries, None, None
+        for link, page, fresh in self.pages(self.entries):
+            was, count = count, page.get('Members@odata.count')
+            if isinstance(was, int) and isinstance(count, int) and count < was:
+                raise Failure(502, 'the log was cleared during a whole read (count %d, then %d); '
+                                   'read again next poll' % (was, count))
+            size = len(fresh) if size is None else size
+            last = link if fresh else last
+            for m in fresh:
+                keys.append(member_key(m))
+                docs[keys[-1]] = m
+        for key in keys:
+            docs[key] = self.fetch(docs[key], self.entries, self.partial)
+        self.partial = {}
+        known = [docs[k] for k in keys if docs[k] is not None]
+        before = self.mirror.newest if self.mirror else False
+        mirror = Mirror(keys, docs, newest_first(known[0] if known else None, known[-1] if known else None,
+                                                 before), started)
+        mirror.count = count if count == len(keys) else None
+        if isinstance(count, int) and count != len(keys):
+            self.log('warning', 'Members@odata.count of %s says %d, its pages hold %d: not relied on'
+                     % (self.entries, count, len(keys)))
+        mirror.page, mirror.last_link = size, last
+        self.mirror = mirror
+
+    def _read_new(self):
+        """The entries added since the last read, into the mirror; Changed on a sign of a clear."""
+        m = self.mirror
+        walk = self.pages(self.entries, probe=False)
+        _, first, page = next(walk)
+        count = first.get('Members@odata.count')
+        if m.count is not None and isinstance(count, int) and count < m.count:
+            raise Changed('the count fell from %d to %d' % (m.count, count))
+        new, last = self._new_newest(walk, page) if m.newest else self._new_oldest(first, page, count)
+        cache = {}
+        docs = dict((member_key(x), self.fetch(x, self.entries, cache)) for x in new)
+        m.add([member_key(x) for x in new], docs)
+        m.last_link = last or m.last_link
+        m.count = count if isinstance(count, int) and count == len(m.keys) else None
+
+    def _new_newest(self, walk, seen):
+        """Newest first: the members before the first known one, paging until it shows."""
+        m, seen = self.mirror, list(seen)
+        at = m.check_start(seen)
+        while at == len(seen):
+            try:
+                seen += next(walk)[2]
+            except StopIteration:
+                if m.keys:
+                    raise Changed('no known entry is listed any more')
+                return seen, None
+            at = m.check_start(seen)
+        return seen[:at], None
+
+    def _new_oldest(self, first, page, count):
+        """Oldest first: the pages from the known count on ($skip), else from the last page read."""
+        m = self.mirror
+        m.check_start(page)
+        nxt = first.get('Members@odata.nextLink')
+        if m.count is not None and count == m.count:
+            return [], None
+        if not nxt and not (isinstance(count, int) and count > len(page)):
+            return [x for x in page if member_key(x) not in m.docs], None
+        if self.skip:
+            link = self._skip_link(self.entries, len(m.keys), m.page or len(page))
+        else:
+            link = m.last_link if m.last_link != self.entries else nxt
+        new, last = [], None
+        try:
+            for at, (where, _, fresh) in enumerate(self.pages(link_path(link, self.entries), probe=False)):
+                if at == 0 and self.skip and m.keys and fresh and \
+                        [member_key(x) for x in fresh] == [member_key(x) for x in page]:
+                    self._no_skip('%s gave the first page again' % link)
+                new += [x for x in fresh if member_key(x) not in m.docs]
+                last = where if fresh else last
+        except Failure as e:
+            if not self.skip or not (e.status == 404 or e.http in (400, 405, 501)):
+                raise
+            self._no_skip('HTTP %d for %s' % (e.http or e.status, link))
+        return new, last
+
+    def _no_skip(self, why):
+        self.skip = False
+        self.log('warning', 'the service does not page with $skip (%s): its next links are followed' % why)
+        raise Changed('$skip not honoured')
+
+    # -- updates of older entries ------------------------------------------------------
+    def _choose_way(self):
+        docs = [d for d in self.mirror.docs.values() if d is not None]
+        sel = self.service_doc.get('LogEntryType') == 'SEL' or bool(docs) and all(
+            d.get('EntryType') == 'SEL' for d in docs)
+        if self.s.updates == 'skip':
+            self.way, why = 'skip', 'not read (updates = skip): an older entry updated later is not reported again'
+        elif not self.filter_off and self._feature('FilterQuery'):
+            self.way, why = 'filter', 'asked for at every poll with $filter on Modified'
+        elif sel:
+            self.way, why = 'sel', 'none to read (a SEL keeps its records unchanged)'
+        else:
+            self.way, why = 'whole', 'the whole log read at every poll (no $filter; updates = skip saves the load)'
+        self.log('info', 'updates of older entries: %s' % why)
+
+    def _read_updates(self):
+        """Entries modified since the last read's clock (>=: times have one-second resolution)."""
+        if self.way != 'filter':
+            return
+        m, floor, cache = self.mirror, utc_text(self.since), {}
+        query = '%s%s$filter=%s' % (self.entries, '&' if '?' in self.entries else '?',
+                                    quote("Modified ge '%s'" % self.since, safe="'"))
+        try:
+            for _, _, fresh in self.pages(query, probe=False):
+                for key, x in ((member_key(x), x) for x in fresh):
+                    doc = self.fetch(x, self.entries, cache) if m.docs.get(key) is not None else None
+                    if doc is None:
+                        continue                         # new: the read of new entries places it
+                    modified = utc_text(doc.get('Modified')) or utc_text(doc.get('Created'))
+                    if modified and floor and modified < floor:
+                        return self._no_filter('it answered with %s, modified %s' % (key, modified))
+                    if identity(doc) != identity(m.docs[key]):
+                        raise Changed('entry %s came back with other content' % key)
+                    m.update(key, doc)
+        except Failure as e:
+            if not (e.status == 404 or e.http in (400, 405, 501)):
+                raise
+            self._no_filter('HTTP %d' % (e.http or e.status))
+
+    def _no_filter(self, why):
+        self.filter_off = True
+        self.log('warning', 'the service does not honour $filter (%s)' % why)
+        self._choose_way()
+        if self.way == 'whole':
+            raise Changed('updates are read with the whole log from now on')
+
     # -- the two calls ----------------------------------------------------------
     def _run(self, work, empty):
-        return self.deadline.run(work, empty, self.log, self._close)
+        return self.http.deadline.run(work, empty, self.log, self.http.close)
+
+    def _whole_why(self):
+        m = self.mirror
+        if m is None:
+            return 'first read'
+        if time.time() - m.started >= self.s.refresh or time.time() < m.started:
+            return 'refresh'
+        if self.way == 'whole' or self.way == 'filter' and not self.since:
+            return 'updates'
+        return None
+
+    def _read(self):
+        why = self._whole_why()
+        if why in (None, 'refresh'):
+            try:
+                self._read_new()
+                self._read_updates()
+            except Changed as e:
+                why = str(e)
+                self.log('info', 'the log is read whole: %s' % why)
+        self.soft = why == 'refresh'                     # the mirror is current: the refresh may wait
+        try:
+            if why is not None:
+                self._read_whole()
+        except Later:
+            self.log('info', 'the whole read for the refresh goes on at the next poll (%d members kept)'
+                     % len(self.partial))
+        finally:
+            self.soft = False
+        if self.way is None:
+            self._choose_way()
+        self.since = self.clock
 
     def get_datetime(self):
         def work():
-            doc = self._log_service()
-            clock = utc_text(doc.get('DateTime')) or utc_text(self._manager_clock())
-            if not clock:
+            written = self._log_service().get('DateTime')
+            if not utc_text(written):
+                written = self._manager_clock()
+            if not utc_text(written):
                 raise Failure(502, 'the controller clock cannot be read (no valid DateTime)')
-            return clock
+            self.clock = written
+            return utc_text(written)
         return self._run(work, native(''))
 
     def get_iml(self):
@@ -574,32 +486,13 @@ class Controller(object):
             if self.entries is None:
                 self._log_service()
             try:
-                raw = self.members(self.entries)
+                self._read()
             except Failure as e:
                 if e.status == 404:
                     self.entries = None
                 raise
-            out = [map_entry(r, self.s.class_rule, self.s.code_rule) for r in raw]
-            out.sort(key=lambda e: (e.get('Created', ''), e['EventNumber']))
-            return out
+            return self.mirror.entries(self.s.class_rule, self.s.code_rule)
         return self._run(work, [])
 
     def close_session(self):
-        """Ends the session at interpreter exit, so restarts do not fill the controller's session table."""
-        if self.session_uri and self.token:
-            self.deadline.until = time.time() + min(self.s.timeout, 3)
-            try:
-                self._send('DELETE', native(urljoin(ROOT, self.session_uri)), None,
-                           {'X-Auth-Token': self.token})
-            except Exception:                            # noqa: BLE001 (best effort)
-                pass
-            self.token = None
-        self._close()
-
-
-def _path(link, base):
-    """The path and query of a link, also when the controller wrote it absolute or relative."""
-    if not isinstance(link, (str, text_type)):
-        raise Failure(502, 'a link is not a text: %r' % (link,))
-    parts = urlsplit(urljoin(base, link))
-    return native(parts.path + ('?' + parts.query if parts.query else ''))
+        self.http.close_session()

@@ -32,6 +32,7 @@ import zavsim  # noqa: E402
 
 INI = zavcommon.INI
 _backend = None            # zavsim, a backend's Controller, or a _Refused setup
+PARTS = {'redfish': ('zavrfsession', 'zavrfentry')}   # a backend's own further files
 
 
 class _Refused(object):
@@ -57,7 +58,7 @@ def _setup():
     backend, get = zavcommon.read_ini(INI)
     if backend == 'sim':
         return zavsim
-    for name in ('zavcommon', 'zav' + backend):
+    for name in ('zavcommon', 'zav' + backend) + PARTS.get(backend, ()):
         zavcommon.check_file(os.path.join(_HERE, name + '.py'), secret=False)
     module = __import__('zav' + backend)
     controller = module.Controller(module.Settings(lambda key: get(key, backend)), zavcommon.note)

@@ -1,7 +1,8 @@
 """The daemon with the installed controller module reading a loopback Redfish service (the sandbox
 shares the host's network): entries in any offset recorded oldest first in UTC, a new one reported
-under the class and code of its SEL sensor, and a controller that stops answering costs its polls
-but never holds the service beyond the module's deadline."""
+once under the class and code of its SEL sensor, a poll with nothing new costing the controller two
+requests, and a controller that stops answering costs its polls but never holds the service beyond
+the module's deadline."""
 import json
 import os
 import threading
@@ -31,7 +32,7 @@ def fan(n, created):  # a fan below its lower critical threshold: class 0x04, co
 
 
 class Handler(BaseHTTPRequestHandler):
-    delay = 0
+    delay, paths = 0, []
 
     def answer(self, status, doc, headers=()):
         time.sleep(Handler.delay)
@@ -43,7 +44,17 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
+        Handler.paths.append(self.path)
+        if self.path.startswith(SEL + '/Entries?$skip=') or self.path == SEL + '/Entries':
+            return self.answer(200, self.page(int(self.path.partition('=')[2] or 0)))
         self.answer(200 if self.path in SITE else 404, SITE.get(self.path, {}))
+
+    def page(self, skip):  # two members a page
+        members = SITE[SEL + '/Entries']['Members']
+        doc = {'Members': members[skip:skip + 2], 'Members@odata.count': len(members)}
+        if skip + 2 < len(members):
+            doc['Members@odata.nextLink'] = SEL + '/Entries?$skip=%d' % (skip + 2)
+        return doc
 
     def do_POST(self):
         self.rfile.read(int(self.headers['Content-Length']))
@@ -76,6 +87,9 @@ class RedfishController(unittest.TestCase):
             SITE[SEL]['DateTime'] = '2026-12-07T00:01:00Z'
             SITE[SEL + '/Entries']['Members'].insert(0, fan(3, '2026-12-07T00:00:30Z'))
             self.assertTrue(sb.wait_log('Wait', count=2, timeout=60))
+            before = len(Handler.paths)
+            self.assertTrue(sb.wait_log('Wait', count=3, timeout=60))
+            self.assertEqual([SEL, SEL + '/Entries'], Handler.paths[before:], 'a poll with nothing new')
             self.assertEqual(['01,0,Critical,04,102,2026-12-06 23:00:00,2026-12-06 23:00:00,Fan 1 low,,',
                               '02,0,Critical,04,102,2026-12-06 23:30:00,2026-12-06 23:30:00,Fan 2 low,,',
                               '03,0,Critical,04,102,2026-12-07 00:00:30,2026-12-07 00:00:30,Fan 3 low,,'],
