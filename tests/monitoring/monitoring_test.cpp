@@ -345,7 +345,7 @@ TEST_F(PollEndurance, MalformedResultsNeverCrashLeakOrLeaveAnError) {
 
 // The simulated controller in a steady state (100 entries, nothing new).
 TEST_F(PollEndurance, SteadyPollsKeepResidentSizeFlat) {
-    ASSERT_EQ(0, system(("mkdir -p '" + Path("inst/bin") + "' && cp '" ZAV_TEST_SOURCE_DIR "/controller/zavsmsrv.py' '" +
+    ASSERT_EQ(0, system(("mkdir -p '" + Path("inst/bin") + "' && cp '" ZAV_TEST_SOURCE_DIR "/controller/'*.py '" +
                          Path("inst/bin") + "/'").c_str()));
     StartInterpreter(Path("inst/bin"));
     ASSERT_EQ(0, PyRun_SimpleString(("import json\nt = lambda i: '2026-12-07T00:%02d:%02d' % divmod(i, 60)\n"
