@@ -96,12 +96,6 @@ int MonitoringPoll(POLLSTATE &tagState, CHECKEDSTATE &tagChecked) {
     return 1;
 }
 
-void ClearImlList(IMLLIST &tagImlList) {
-    ZTRACE(0, kModule, ">");
-    tagImlList.dwMaxIndex = 0;
-    ZTRACE(0, kModule, "<");
-}
-
 void *ZavMonitoringThread(void *pArg) {
     const MONITORINGARGS &tagArgs = *static_cast<const MONITORINGARGS *>(pArg);
     CHECKEDSTATE &tagChecked = *tagArgs.pChecked;

@@ -26,8 +26,6 @@ void *ZavMonitoringThread(void *pArg);
 // decisions are left in tagState.tagResult. 0 when a stop request was seen
 // before the pass.
 int MonitoringPoll(POLLSTATE &tagState, CHECKEDSTATE &tagChecked);
-// Empties the list; its storage is kept for the next poll.
-void ClearImlList(IMLLIST &tagImlList);
 // 1 with dwNewEventIndex (g_dwNewEventIndex) set; 0 when there is no basis
 // for a decision (dwNewEventIndex is left as it was).
 int SearchNewEventNumber(const IMLLIST &tagImlList, const CHECKEDSTATE &tagChecked, DWORD &dwNewEventIndex);

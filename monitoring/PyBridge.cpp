@@ -324,11 +324,19 @@ Py_ssize_t ReadImlItems(PyObject *pList, Py_ssize_t nSize, IMLLIST &tagImlList) 
 // How a module call ended, for the caller's own log lines.
 enum ScriptCall { SCRIPT_OK, SCRIPT_CALL_FAILED, SCRIPT_NULL, SCRIPT_PARSE_FALSE, SCRIPT_PARSE_FAILED };
 
-// Calls pszName() of the module and parses the returned tuple with pszFormat
-// ("is" or "iO") into nStatus and *pValue, borrowed from result. After
-// SCRIPT_NULL the interpreter's exception is pending: the caller clears it.
-ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, PyRef &result,
-                              int &nStatus, void *pValue) {
+// A call that raised or gave nothing is an exception; an answer of the wrong
+// shape is invalid; otherwise the module's own status.
+CALLSTATUS CallStatusOf(ScriptCall call, int nStatus) {
+    CALLSTATUS tagCall;
+    tagCall.nEnd = call == SCRIPT_OK ? CALL_RETURNED
+                   : (call == SCRIPT_CALL_FAILED || call == SCRIPT_NULL) ? CALL_EXCEPTION
+                                                                         : CALL_INVALID;
+    tagCall.nStatus = call == SCRIPT_OK ? nStatus : 0;
+    return tagCall;
+}
+
+ScriptCall CallScript(PyObject *pModule, const char *pszName, const char *pszFormat, PyRef &result, int &nStatus,
+                      void *pValue) {
     PyObject *pResult = nullptr;
     try {
         pResult = PyObject_CallMethod(pModule, const_cast<char *>(pszName), nullptr);
@@ -350,15 +358,15 @@ ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char
     return SCRIPT_OK;
 }
 
-// A call that raised or gave nothing is an exception; an answer of the wrong
-// shape is invalid; otherwise the module's own status.
-CALLSTATUS CallStatusOf(ScriptCall call, int nStatus) {
-    CALLSTATUS tagCall;
-    tagCall.nEnd = call == SCRIPT_OK ? CALL_RETURNED
-                   : (call == SCRIPT_CALL_FAILED || call == SCRIPT_NULL) ? CALL_EXCEPTION
-                                                                         : CALL_INVALID;
-    tagCall.nStatus = call == SCRIPT_OK ? nStatus : 0;
-    return tagCall;
+// Calls pszName() of the module and parses the returned tuple with pszFormat
+// ("is" or "iO") into nStatus and *pValue, borrowed from result; how it
+// ended goes into tagCall. After SCRIPT_NULL the interpreter's exception is
+// pending: the caller clears it.
+ScriptCall CallScriptFunction(PyObject *pModule, const char *pszName, const char *pszFormat, PyRef &result,
+                              int &nStatus, void *pValue, CALLSTATUS &tagCall) {
+    const ScriptCall call = CallScript(pModule, pszName, pszFormat, result, nStatus, pValue);
+    tagCall = CallStatusOf(call, nStatus);
+    return call;
 }
 
 // 1 when the entry list holds the entries of a successful get_iml.
@@ -366,9 +374,7 @@ int FillImlList(PyObject *pModule, IMLLIST &tagImlList, CALLSTATUS &tagCall) {
     PyRef result;
     int nStatus = 0;
     PyObject *pList = nullptr;
-    const ScriptCall call = CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList);
-    tagCall = CallStatusOf(call, nStatus);
-    switch (call) {
+    switch (CallScriptFunction(pModule, "get_iml", "iO", result, nStatus, &pList, tagCall)) {
     case SCRIPT_CALL_FAILED:
         WriteLog("Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
         ZTRACE(1, kModule, "PyObject_CallMethod failed.");
@@ -394,7 +400,7 @@ int FillImlList(PyObject *pModule, IMLLIST &tagImlList, CALLSTATUS &tagCall) {
     Py_ssize_t nSize = PyList_Size(pList);
     if (nSize < 0) {
         PyErr_Clear();
-        tagCall.nEnd = CALL_INVALID;  // status 200, but no list
+        tagCall = CallStatusOf(SCRIPT_PARSE_FALSE, 0);  // status 200, but no list
     }
     if (nSize > Py_ssize_t(0x7FFFFFFF)) nSize = 0x7FFFFFFF;  // more than the record counters hold
     WriteLog("Size=" + IntToString(int(nSize), 10, 1), "PyList_Size", LOG_LEVEL_DEBUG, 0);
@@ -441,7 +447,7 @@ void ParsePyListItem(IMLINFO &tagIml, PyObject *pItem) {
 
 int AllocImlList(IMLLIST &tagImlList, DWORD dwCount) {
     std::vector<IMLINFO> &vec = tagImlList.vecRecords;
-    tagImlList.dwMaxIndex = 0;
+    ClearImlList(tagImlList);
     // A list far larger than this poll's is not kept.
     if (vec.capacity() / 2 > dwCount) std::vector<IMLINFO>().swap(vec);
     try {
@@ -459,6 +465,12 @@ void InitImlList(IMLLIST &tagImlList, int nCount, int nFirst) {
     for (int i = nFirst; i < nCount; ++i) {
         tagImlList.vecRecords[size_t(i)] = IMLINFO();
     }
+    ZTRACE(0, kModule, "<");
+}
+
+void ClearImlList(IMLLIST &tagImlList) {
+    ZTRACE(0, kModule, ">");
+    tagImlList.dwMaxIndex = 0;
     ZTRACE(0, kModule, "<");
 }
 
@@ -494,9 +506,7 @@ std::string GetCurrentDateTime(PyObject *pModule, CALLSTATUS &tagCall) {
     PyRef result;
     int nStatus = 0;
     const char *pszText = nullptr;  // borrowed from the result
-    const ScriptCall call = CallScriptFunction(pModule, "get_datetime", "is", result, nStatus, &pszText);
-    tagCall = CallStatusOf(call, nStatus);
-    switch (call) {
+    switch (CallScriptFunction(pModule, "get_datetime", "is", result, nStatus, &pszText, tagCall)) {
         case SCRIPT_CALL_FAILED:
             WriteLog("DateTime Fail", "PyObject_CallMethod", LOG_LEVEL_ERROR, 0);
             ZTRACE(1, kClockModule, "PyObject_CallMethod failed.");

@@ -37,6 +37,8 @@ void ParsePyListItem(IMLINFO &tagIml, PyObject *pItem);
 int AllocImlList(IMLLIST &tagImlList, DWORD dwCount);
 // Empties records nFirst to nCount - 1.
 void InitImlList(IMLLIST &tagImlList, int nCount, int nFirst = 0);
+// Empties the list; its storage is kept for the next poll.
+void ClearImlList(IMLLIST &tagImlList);
 
 std::wstring GetPyDataW(PyObject *pDict, PyObject *pKey, const char *pszName);
 std::string GetPyDataA(PyObject *pDict, PyObject *pKey, const char *pszName);

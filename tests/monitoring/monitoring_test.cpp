@@ -101,6 +101,28 @@ TEST_F(Bridge, EachFieldAndEachCallFailsAloneToItsDefault) {
     }
 }
 
+// How each call ended ("end/status" for the clock, then the list) and the entries read, for the poll's counts.
+TEST_F(Bridge, EachCallSaysHowItEnded) {
+    const std::pair<const char *, std::string> cases[] = {
+        {"", "1/200 1/200 1"}, {"zavsmsrv.IML = (500, [e])", "1/200 1/500 0"},
+        {"zavsmsrv.IML = (200, None)", "1/200 3/0 0"}, {"zavsmsrv.IML = 'text'", "1/200 3/0 0"},
+        {"zavsmsrv.IML = RuntimeError('busy')", "1/200 2/0 0"}, {"zavsmsrv.IML = (200, [e, e])", "1/200 1/200 2"},
+        {"zavsmsrv.DATETIME = ValueError('no clock')", "2/0 0/0 0"}, {"zavsmsrv.DATETIME = (200, None)", "3/0 0/0 0"},
+        {"zavsmsrv.DATETIME = (404, '2026-12-06T01:02:03')", "1/404 0/0 0"},
+    };
+    for (const auto &c : cases) {
+        Run(std::string("import zavsmsrv\ne = dict(zavsmsrv.GOOD)\nzavsmsrv.IML = (200, [e])\n"
+                        "zavsmsrv.DATETIME = (200, '2026-12-06T01:02:03')\n") + c.first);
+        POLLRESULT r;
+        (void)ExecutePythonScript(r, m_tagList, m_strStartTime);
+        PyErr_Clear();
+        ClearImlList(m_tagList);
+        const CALLSTATUS &d = r.tagDateTimeCall, &i = r.tagImlCall;
+        EXPECT_EQ(c.second, std::to_string(d.nEnd) + "/" + std::to_string(d.nStatus) + " " + std::to_string(i.nEnd) +
+                                "/" + std::to_string(i.nStatus) + " " + std::to_string(r.dwEntries)) << c.first;
+    }
+}
+
 // The module runs as root: one that anyone could have written is not used.
 TEST_F(Bridge, AWorldWritableModuleFolderOrFileIsRefused) {
     const std::pair<std::string, mode_t> cases[] = {{Path("mod"), 0777}, {Path("mod/zavsmsrv.py"), 0666}, {"", 0}};
