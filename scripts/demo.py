@@ -67,6 +67,8 @@ def simulated():
         show('event data file log/zavsmsel.log', sb.datfile().decode('euc-jp', 'replace'))
         show('operation log log/zavsmflw.log', sb.oplog())
         show('registry (service parameters)', sb.zavreg('list', PARAMS).stdout)
+        show('metrics log/zavsmsrv.prom (the second run: counters start with each start)',
+             sb.read('log/zavsmsrv.prom'))
         recorded = sb.datfile().count(b'\n')
         print('\nentries seen: %d, records written: %d, alerts: %d' % (len(log), recorded, len(sb.indications())))
 
