@@ -218,7 +218,7 @@ def le(value, size): return [value >> (8 * i) & 0xFF for i in range(size)]
 class FakeSel(object):
     # The controller as the tools would print it; every tool run is kept in runs.
     def __init__(self):
-        self.records, self.texts, self.runs, self.between = [], {}, [], None
+        self.records, self.texts, self.runs, self.between, self.before_texts = [], {}, [], None, None
         self.added, self.erased, self.capacity, self.next = T0, T0 - 600, 100, 1
 
     def add(self, *events):
@@ -245,12 +245,16 @@ class FakeSel(object):
             self.between = None
         first = int(([a.split('=')[1].split('-')[0] for a in args if a.startswith('--display-range')] or ['0'])[0])
         shown = [r for r in self.records if r[0] >= first]
+        if '--hex-dump' not in args and self.before_texts:
+            self.before_texts(self)
+            self.before_texts = None
+            shown = [r for r in self.records if r[0] >= first]
         if '--hex-dump' in args:
             return 0, ''.join('RID:%s\n' % ' '.join('[%02X]' % b for b in bytearray(raw)) for _, raw in shown).encode(), b''
         return 0, ''.join('%d,Date,Time,%s\n' % (n, self.texts[n]) for n, _ in shown).encode(), b''
 
 
-# name, steps: (change, event numbers returned, ipmi-sel runs with their range, reason line levels)
+# name, steps: (change, event numbers returned (None: status 502), ipmi-sel runs with their range, reason line levels)
 INCREMENTAL = [
     ('IDs that keep rising after a clear', [
         (lambda sel: sel.add(HOT, BIST, FAN), [1, 2, 3], [[], []], []),
@@ -265,6 +269,11 @@ INCREMENTAL = [
         (lambda sel: sel.add(HOT, BIST), [1, 2], [[], []], []),
         (lambda sel: (sel.add(FAN), setattr(sel, 'between', lambda s: (s.clear(erase=False), s.add(HOT)))), [4],
          [['--display-range=2-65534']] * 2 + [[], []], ['info'])]),
+    ('a clear between the two reads of one poll: nothing from it, the next poll reads whole', [
+        (lambda sel: sel.add(HOT, BIST), [1, 2], [[], []], []),
+        (lambda sel: (sel.add(FAN), setattr(sel, 'before_texts', lambda s: (s.clear(), s.add(HOT)))), None,
+         [['--display-range=2-65534']] * 2, ['error']),
+        (lambda sel: None, [4], [[], []], ['info'])]),
     ('the oldest record overwritten: counts disagree', [
         (lambda sel: sel.add(HOT, BIST), [1, 2], [[], []], []),
         (lambda sel: (sel.records.pop(0), sel.add(FAN)), [2, 3], [['--display-range=2-65534']] * 2 + [[], []],
@@ -344,10 +353,12 @@ class IpmiBackend(unittest.TestCase):
                 change(sel)
                 del sel.runs[:], self.lines[:]
                 status, entries = controller.get_iml()
-                self.assertEqual((200, numbers, [('ipmi-raw', [])] + [('ipmi-sel', r) for r in reads], levels),
+                self.assertEqual((200 if numbers is not None else 502, numbers or [],
+                                  [('ipmi-raw', [])] + [('ipmi-sel', r) for r in reads], levels),
                                  (status, [e['EventNumber'] for e in entries], sel.runs, [l for l, _ in self.lines]),
                                  '%s, step %d: %s' % (name, index + 1, self.lines))
-                self.assertEqual(zavipmi.map_records(sel.records, controller.events, 'utc', sel.erased), entries,
+                self.assertEqual(zavipmi.map_records(sel.records, controller.events, 'utc', sel.erased)
+                                 if numbers is not None else [], entries,
                                  '%s, step %d: not what a whole read gives' % (name, index + 1))
 
     def test_tool_failures_give_their_status(self):
