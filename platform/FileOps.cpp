@@ -58,6 +58,14 @@ int SyncFolder(const std::string &strDir) {
     return fsync(fd.get()) == 0 ? 0 : errno;
 }
 
+int CheckParentFolder(const std::string &strPath) {
+    const size_t slash = strPath.rfind('/');
+    const std::string strDir = slash == std::string::npos ? "." : slash == 0 ? "/" : strPath.substr(0, slash);
+    struct stat st {};
+    if (stat(strDir.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 int SyncParentFolder(const std::string &strPath) {
     const size_t slash = strPath.rfind('/');
     return SyncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : strPath.substr(0, slash));

@@ -26,6 +26,9 @@ int AppendToFile(const std::string &strPath, const std::string &strData, bool bS
 int ReplaceFileUnsynced(const std::string &strPath, const std::string &strTmp, const std::string &strData,
                         DWORD dwMode);
 
+// 0 when the folder holding strPath exists, else the errno (ENOENT, ENOTDIR).
+int CheckParentFolder(const std::string &strPath);
+
 // Makes a folder durable (names created, renamed or removed in it): the
 // folder itself, or the one holding strPath. 0, or the errno.
 int SyncFolder(const std::string &strDir);

@@ -1,7 +1,5 @@
 #include "Metrics.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -119,15 +117,6 @@ int SeveritySlot(int nSeverity) {
     }
 }
 
-// Why the file's folder cannot take the metrics now ("" when it can).
-std::string FolderProblem(const std::string &strPath) {
-    const std::string strDir = strPath.substr(0, strPath.rfind('/'));
-    struct stat st {};
-    if (stat(strDir.empty() ? "/" : strDir.c_str(), &st) != 0) return "folder " + strDir + " does not exist";
-    if (!S_ISDIR(st.st_mode)) return strDir + " is not a folder";
-    return "";
-}
-
 }  // namespace
 
 METRICS StartMetrics(double dNow, const std::string &strVersion, const std::string &strPython) {
@@ -196,9 +185,9 @@ void GetMetricsInfo() {
     }
     const size_t slash = s_strPath.rfind('/');
     s_strTmp = s_strPath.substr(0, slash + 1) + "." + s_strPath.substr(slash + 1) + ".tmp";
-    strWhy = FolderProblem(s_strPath);
-    if (!strWhy.empty()) {
-        WriteLog("No metrics until it can be written: " + strWhy, "GetMetricsInfo", LOG_LEVEL_INFO, 0);
+    if (int e = CheckParentFolder(s_strPath)) {
+        WriteLog("No metrics until it can be written: folder of " + s_strPath + ": " + strerror(e), "GetMetricsInfo",
+                 LOG_LEVEL_INFO, 0);
         s_bFailing = true;
     }
 }

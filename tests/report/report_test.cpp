@@ -156,7 +156,7 @@ TEST_F(ZavTest, MetricsSayOnceWhyTheyAreMissingAndWhenTheyAreBack) {
     UpdateMetrics(r, 0, 0, 0);
     const std::vector<std::string> vecWant = {
         "MetricsFile=" + strFile,
-        "[GetMetricsInfo],No metrics until it can be written: folder " + strDir + " does not exist",
+        "[GetMetricsInfo],No metrics until it can be written: folder of " + strFile + ": No such file or directory",
         "[UpdateMetrics],Written again: " + strFile, "[UpdateMetrics],Error,0x15 " + strFile + ": Is a directory"};
     EXPECT_EQ(vecWant, Log());
     for (const auto &c : std::vector<std::pair<std::string, std::string>>{
