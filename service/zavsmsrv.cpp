@@ -87,6 +87,15 @@ int LoadReportFunc() {
 
 namespace {
 
+// The settings read at start-up; each writes what it took to the operation log.
+void ReadSettings(CHECKEDSTATE &tagChecked) {
+    GetMonitoringInfo();
+    WriteLog("RequireCoreDaemon=" + std::to_string(g_dwRequireCoreDaemon), "", LOG_LEVEL_INFO, 0);
+    GetServiceStart(tagChecked);
+    GetBackupDatInfo(g_strZavDir);
+    GetMetricsInfo();
+}
+
 // Start-up steps up to the thread; 0 at the first one that must stop the service.
 int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
     GetZavDirPath();
@@ -120,11 +129,7 @@ int StartUp(pthread_t &tidMonitor, MONITORINGARGS &tagArgs) {
         ZTRACE(1, kModule, "LoadReportFunc failed.");
         return 0;
     }
-    GetMonitoringInfo();
-    WriteLog("RequireCoreDaemon=" + std::to_string(g_dwRequireCoreDaemon), "", LOG_LEVEL_INFO, 0);
-    GetServiceStart(*tagArgs.pChecked);
-    GetBackupDatInfo(g_strZavDir);
-    GetMetricsInfo();
+    ReadSettings(*tagArgs.pChecked);
     WriteLog("PID=" + IntToString(int(GetCurrentProcessId()), 10, 1), "", LOG_LEVEL_INFO, 0);
     ZTRACE(3, kModule, "PID : %d", int(GetCurrentProcessId()));
     if (!GetTargetEventInfo()) {
